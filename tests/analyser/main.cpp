@@ -1,0 +1,3 @@
+#include "qt_test_main.h"
+
+int main(int argc, char** argv) { return RunQtTests(argc, argv); }
