@@ -1,0 +1,86 @@
+// Scroll-bar mappings, bin-range arithmetic and the hue/lightness colour map of the analyser,
+// as pure functions the window's handlers call.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace analyser {
+
+// ---- colour map --------------------------------------------------------------------------
+
+// One RGB component (0..255) of the colour map for a hue (wrapped once into 0..255).
+int32_t HueToComponent(int32_t hue, double M2, double M1);
+
+// Colour of a level (lightness, clamped to 0..255; NaN counts as 0) at a hue of 0..212,
+// packed as red + 256*green + 65536*blue.
+int32_t LevelToColour(double level, int32_t hue);
+
+struct Rgb {
+    int32_t red = 0;
+    int32_t green = 0;
+    int32_t blue = 0;
+    friend bool operator==(const Rgb&, const Rgb&) = default;
+};
+
+inline int32_t PackColour(int32_t red, int32_t green, int32_t blue) {
+    return red + 256 * green + 65536 * blue;
+}
+inline Rgb SplitColour(int32_t packed) {
+    return {packed & 0xFF, (packed >> 8) & 0xFF, (packed >> 16) & 0xFF};
+}
+// The packed colour as an opaque 0xAARRGGBB value (what QImage/QColor take).
+inline uint32_t ColourToArgb(int32_t packed) {
+    const Rgb c = SplitColour(packed);
+    return 0xFF000000u | (static_cast<uint32_t>(c.red) << 16) |
+           (static_cast<uint32_t>(c.green) << 8) | static_cast<uint32_t>(c.blue);
+}
+
+// ---- simple mappings of the scroll bars ----------------------------------------------------
+
+inline double GainFor(int32_t value) { return value; }
+inline double BrightFor(int32_t value) { return value; }
+double ShiftFor(int32_t value);       // value / 110
+double ContrastFor(int32_t value);    // 1.5^value
+double HumDivisorFor(double contrast); // contrast / 3 + 0.667
+int32_t SleepMsFor(int32_t speed);    // rnd(speed^1.2), 0 for speed <= 0
+int32_t SampleRateFor(int32_t index); // rnd(2^(index + 10)): 1024 .. 32768 for 0..5
+int32_t ResolutionFor(int32_t value); // rnd(2^value): 1 .. 32 for 0..5
+// Top (Min) of the resolution bar for a sample-rate index, so that R * rate <= 32768.
+inline int32_t ResolutionTopFor(int32_t index) { return 5 - index; }
+
+// ---- bins ----------------------------------------------------------------------------------
+
+// What a change of transform length does to the range bar. When rangeEnabled is false the
+// whole half spectrum fits: bins 0..highestBin are drawn and the bar keeps its old Max and
+// value (leave them alone). When true, set the bar's Max to rangeMax, lower its value to
+// rangeMax if it lies above, and enable it.
+struct BinPlan {
+    int32_t fftSize = 0;
+    int32_t highestBin = 0; // rnd(fftSize / 2 - 1)
+    bool rangeEnabled = false;
+    int32_t rangeMax = 0; // highestBin - waterWidth - 1; meaningful only when rangeEnabled
+};
+
+BinPlan PlanBins(int32_t resolution, int32_t sampleRate, int32_t waterWidth);
+
+// The drawn bins and their frequencies for the range bar's value. The value is clamped here
+// into 0..plan.rangeMax, so a caller that forgot to lower it can never run past the last bin;
+// it is ignored while the range is disabled. An enabled range spans waterWidth + 1 bins.
+struct BinRange {
+    int32_t first = 0;
+    int32_t last = 0;
+    double low = 0;  // floor(first / R) + 1
+    double high = 0; // floor(last / R) + 1, or waterWidth + 1 while disabled
+};
+
+BinRange RangeFor(const BinPlan& plan, int32_t rangeValue, int32_t resolution, int32_t waterWidth);
+
+// ---- captions ------------------------------------------------------------------------------
+
+std::string FftCaption(int32_t fftSize);            // "FFT: 2048 Bins"
+std::string RangeCaption(double low, double high);  // "1 - 781"
+std::string ResolutionCaption(int32_t resolution);  // "x 4"
+std::string BufferingCaption(int32_t count);        // "Buffering - Please wait 2 Secs"
+
+} // namespace analyser
