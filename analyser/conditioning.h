@@ -36,6 +36,8 @@ struct HumBand {
 // The band for the hum check box's state and the resolution (bins per hertz, >= 1).
 HumBand HumBandFor(bool checked, int32_t resolution);
 
-inline bool InHumBand(int32_t bin, HumBand band) { return bin >= band.first && bin <= band.last; }
+inline bool InHumBand(int32_t bin, HumBand band) {
+    return bin >= band.first && bin <= band.last;
+}
 
 } // namespace analyser

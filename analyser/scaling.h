@@ -38,16 +38,22 @@ inline uint32_t ColourToArgb(int32_t packed) {
 
 // ---- simple mappings of the scroll bars ----------------------------------------------------
 
-inline double GainFor(int32_t value) { return value; }
-inline double BrightFor(int32_t value) { return value; }
-double ShiftFor(int32_t value);       // value / 110
-double ContrastFor(int32_t value);    // 1.5^value
+inline double GainFor(int32_t value) {
+    return value;
+}
+inline double BrightFor(int32_t value) {
+    return value;
+}
+double ShiftFor(int32_t value);        // value / 110
+double ContrastFor(int32_t value);     // 1.5^value
 double HumDivisorFor(double contrast); // contrast / 3 + 0.667
-int32_t SleepMsFor(int32_t speed);    // rnd(speed^1.2), 0 for speed <= 0
-int32_t SampleRateFor(int32_t index); // rnd(2^(index + 10)): 1024 .. 32768 for 0..5
-int32_t ResolutionFor(int32_t value); // rnd(2^value): 1 .. 32 for 0..5
+int32_t SleepMsFor(int32_t speed);     // rnd(speed^1.2), 0 for speed <= 0
+int32_t SampleRateFor(int32_t index);  // rnd(2^(index + 10)): 1024 .. 32768 for 0..5
+int32_t ResolutionFor(int32_t value);  // rnd(2^value): 1 .. 32 for 0..5
 // Top (Min) of the resolution bar for a sample-rate index, so that R * rate <= 32768.
-inline int32_t ResolutionTopFor(int32_t index) { return 5 - index; }
+inline int32_t ResolutionTopFor(int32_t index) {
+    return 5 - index;
+}
 
 // ---- bins ----------------------------------------------------------------------------------
 
@@ -78,9 +84,9 @@ BinRange RangeFor(const BinPlan& plan, int32_t rangeValue, int32_t resolution, i
 
 // ---- captions ------------------------------------------------------------------------------
 
-std::string FftCaption(int32_t fftSize);            // "FFT: 2048 Bins"
-std::string RangeCaption(double low, double high);  // "1 - 781"
-std::string ResolutionCaption(int32_t resolution);  // "x 4"
-std::string BufferingCaption(int32_t count);        // "Buffering - Please wait 2 Secs"
+std::string FftCaption(int32_t fftSize);           // "FFT: 2048 Bins"
+std::string RangeCaption(double low, double high); // "1 - 781"
+std::string ResolutionCaption(int32_t resolution); // "x 4"
+std::string BufferingCaption(int32_t count);       // "Buffering - Please wait 2 Secs"
 
 } // namespace analyser

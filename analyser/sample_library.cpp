@@ -1,0 +1,235 @@
+#include "analyser/sample_library.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
+#include <string_view>
+#include <system_error>
+#include <unistd.h>
+
+namespace fs = std::filesystem;
+
+namespace analyser {
+
+namespace {
+
+bool IsDirectory(const fs::path& p) {
+    std::error_code ec;
+    return fs::is_directory(p, ec);
+}
+
+// A hidden, unique name in the target's folder, so the rename stays on one file system and
+// a half-written file never shows up in the list.
+fs::path TemporaryBeside(const fs::path& target) {
+    static std::atomic<unsigned> counter{0};
+    const std::string name = ".tonvault-save-" + std::to_string(::getpid()) + "-" +
+                             std::to_string(counter.fetch_add(1)) + ".tmp";
+    return target.parent_path() / name;
+}
+
+// A temporary file holding bytes beside target, removed again unless Keep() is called.
+class StagedFile {
+public:
+    StagedFile(const fs::path& target, std::span<const char> bytes, const FileWriter& writer)
+        : path_(TemporaryBeside(target)) {
+        written_ = writer(path_, bytes);
+    }
+    ~StagedFile() {
+        if (!kept_) {
+            std::error_code ignored;
+            fs::remove(path_, ignored);
+        }
+    }
+    StagedFile(const StagedFile&) = delete;
+    StagedFile& operator=(const StagedFile&) = delete;
+
+    bool Written() const { return written_; }
+    const fs::path& Path() const { return path_; }
+    void Keep() { kept_ = true; }
+
+private:
+    fs::path path_;
+    bool written_ = false;
+    bool kept_ = false;
+};
+
+bool Exists(const fs::path& p) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(p, ec));
+}
+
+void PutLe16(std::vector<char>& out, size_t at, uint32_t v) {
+    out[at] = static_cast<char>(v & 0xFF);
+    out[at + 1] = static_cast<char>((v >> 8) & 0xFF);
+}
+
+void PutLe32(std::vector<char>& out, size_t at, uint32_t v) {
+    for (int b = 0; b < 4; ++b) out[at + b] = static_cast<char>((v >> (8 * b)) & 0xFF);
+}
+
+} // namespace
+
+SampleFolders SampleFoldersFor(const fs::path& base) {
+    return {base / "metals" / "", base / "metals" / "data" / ""};
+}
+
+bool IsSafeSampleName(const std::string& name) {
+    if (name.empty() || name == "." || name == "..") return false;
+    constexpr std::string_view kForbidden = "/\\<>:\"|?*";
+    for (const char ch : name) {
+        const auto u = static_cast<unsigned char>(ch);
+        if (u < 0x20 || u == 0x7F) return false;
+        if (kForbidden.find(ch) != std::string_view::npos) return false;
+    }
+    return true;
+}
+
+std::vector<std::string> ListSamples(const fs::path& dataFolder) {
+    std::vector<std::string> names;
+    std::error_code ec;
+    fs::directory_iterator it(dataFolder, ec);
+    if (ec) return names;
+    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
+        if (ec) break;
+        std::error_code typeError;
+        if (!it->is_regular_file(typeError)) continue;
+        std::string name = it->path().filename().string();
+        if (name.empty() || name.front() == '.') continue;
+        if (!IsSafeSampleName(name)) continue;
+        names.push_back(std::move(name));
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::vector<char> EncodeBmp24(const QImage& picture) {
+    const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
+    const auto width = static_cast<size_t>(std::max(rgb.width(), 0));
+    const auto height = static_cast<size_t>(std::max(rgb.height(), 0));
+    const size_t stride = (width * 3 + 3) / 4 * 4;
+    constexpr size_t kHeader = 14 + 40;
+    std::vector<char> out(kHeader + stride * height, 0);
+
+    out[0] = 'B';
+    out[1] = 'M';
+    PutLe32(out, 2, static_cast<uint32_t>(out.size()));
+    PutLe32(out, 10, kHeader);
+    PutLe32(out, 14, 40);
+    PutLe32(out, 18, static_cast<uint32_t>(width));
+    PutLe32(out, 22, static_cast<uint32_t>(height)); // positive: rows stored bottom-up
+    PutLe16(out, 26, 1);
+    PutLe16(out, 28, 24);
+    PutLe32(out, 34, static_cast<uint32_t>(stride * height));
+    PutLe32(out, 38, 3780); // 96 dpi
+    PutLe32(out, 42, 3780);
+
+    for (size_t y = 0; y < height; ++y) {
+        const auto* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(static_cast<int>(y)));
+        char* row = out.data() + kHeader + (height - 1 - y) * stride;
+        for (size_t x = 0; x < width; ++x) {
+            row[3 * x] = static_cast<char>(qBlue(line[x]));
+            row[3 * x + 1] = static_cast<char>(qGreen(line[x]));
+            row[3 * x + 2] = static_cast<char>(qRed(line[x]));
+        }
+    }
+    return out;
+}
+
+bool WriteNewFile(const fs::path& path, std::span<const char> bytes) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return false;
+    size_t done = 0;
+    bool ok = true;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            ok = false;
+            break;
+        }
+        done += static_cast<size_t>(n);
+    }
+    // The old file is replaced only by a copy that is known to be on disk.
+    if (ok && ::fsync(fd) != 0) ok = false;
+    if (::close(fd) != 0) ok = false;
+    return ok;
+}
+
+bool SaveSample(const SampleFolders& folders, const std::string& name, const QImage& picture,
+                const FileWriter& writer) {
+    if (!IsSafeSampleName(name) || picture.isNull()) return false;
+    if (!IsDirectory(folders.pictures) || !IsDirectory(folders.data)) return false;
+
+    const fs::path picturePath = folders.pictures / name;
+    const fs::path markerPath = folders.data / name;
+    static constexpr char kMarker[] = {'n', 'u', 'l', 'l', '\r', '\n'};
+
+    // Both files are complete on disk before anything old is touched; what can still fail
+    // afterwards is a rename, and that is undone so the old sample survives whole.
+    StagedFile newPicture(picturePath, EncodeBmp24(picture), writer);
+    if (!newPicture.Written()) return false;
+    StagedFile newMarker(markerPath, kMarker, writer);
+    if (!newMarker.Written()) return false;
+
+    std::error_code ec;
+    const fs::path backup = TemporaryBeside(picturePath);
+    const bool hadPicture = Exists(picturePath);
+    if (hadPicture) {
+        fs::create_hard_link(picturePath, backup, ec);
+        if (ec) {
+            ec.clear();
+            fs::copy_file(picturePath, backup, ec);
+            if (ec) {
+                std::error_code ignored;
+                fs::remove(backup, ignored);
+                return false;
+            }
+        }
+    }
+
+    fs::rename(newPicture.Path(), picturePath, ec);
+    if (ec) {
+        std::error_code ignored;
+        if (hadPicture) fs::remove(backup, ignored);
+        return false;
+    }
+    newPicture.Keep();
+
+    fs::rename(newMarker.Path(), markerPath, ec);
+    std::error_code ignored;
+    if (ec) {
+        if (hadPicture) {
+            fs::rename(backup, picturePath, ignored);
+        } else {
+            fs::remove(picturePath, ignored);
+        }
+        return false;
+    }
+    newMarker.Keep();
+    if (hadPicture) fs::remove(backup, ignored);
+    return true;
+}
+
+bool DeleteSample(const SampleFolders& folders, const std::string& name) {
+    if (name == kProtectedSample || !IsSafeSampleName(name)) return false;
+    const fs::path marker = folders.data / name;
+    std::error_code ec;
+    const fs::file_status status = fs::symlink_status(marker, ec);
+    if (ec || !(fs::is_regular_file(status) || fs::is_symlink(status))) return false;
+    return fs::remove(marker, ec) && !ec;
+}
+
+std::optional<QImage> LoadSamplePicture(const SampleFolders& folders, const std::string& name) {
+    if (!IsSafeSampleName(name)) return std::nullopt;
+    const fs::path file = folders.pictures / name;
+    std::error_code ec;
+    if (!fs::is_regular_file(file, ec)) return std::nullopt;
+    QImage image;
+    if (!image.load(QString::fromStdString(file.string())) || image.isNull()) return std::nullopt;
+    return image;
+}
+
+} // namespace analyser
