@@ -1,0 +1,138 @@
+#include "fft/clsFourier.h"
+
+#include "fft/fourier_kernels.h"
+#include "platform/message_box.h"
+#include "platform/perf_counter.h"
+
+#include <bit>
+#include <cmath>
+#include <cstddef>
+#include <utility>
+
+namespace {
+
+[[noreturn, gnu::cold]] void FailBadLength() {
+    throw FourierError(380, "Number of samples must be a positive value of the form 2 ^ n");
+}
+
+[[noreturn, gnu::cold]] void FailBadIndex() {
+    throw FourierError(381, "Index out of range or number of samples unknown");
+}
+
+} // namespace
+
+clsFourier::clsFourier() {
+    Pi = 4.0 * std::atan(1.0);
+    TwoPi = 2.0 * Pi;
+    aData.assign(1, Complex{0.0, 0.0});
+    isSizeUnknown = true;
+    isPending = false;
+    nuWindow = 0;
+    nuCounterFreq = platform::QueryPerformanceFrequency();
+    pTransform = fourier::CpuHasAvx2() ? &fourier::TransformAvx2 : &fourier::TransformPortable;
+
+    // Misaligned doubles cost speed on every butterfly; tell the developer how to pad.
+    const auto address = reinterpret_cast<std::uintptr_t>(&Pi);
+    nuGroup = static_cast<std::int32_t>(address % 8);
+    const std::string advice = fourier::AlignmentAdvice(address);
+    if (!advice.empty()) platform::MsgBox(advice, platform::MsgIcon::Exclamation, "Developer:");
+}
+
+void clsFourier::NumberOfSamples(std::int32_t nuNumSam) {
+    if (nuNumSam <= 1 || (nuNumSam & (nuNumSam - 1)) != 0) FailBadLength();
+
+    // Everything is built aside first, so a failed allocation leaves the old block intact.
+    const auto n = static_cast<std::size_t>(nuNumSam);
+    const std::int32_t bits = std::countr_zero(static_cast<std::uint32_t>(nuNumSam));
+    AlignedArray<Complex> data(n, Complex{0.0, 0.0});
+    std::vector<std::uint32_t> reverse(n);
+    std::vector<double> window(n);
+    AlignedArray<Complex> twiddles(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        reverse[i] = fourier::ReverseBits(static_cast<std::uint32_t>(i), bits);
+        window[i] = fourier::BlackmanWeight(static_cast<std::int32_t>(i), nuNumSam - 1, TwoPi);
+    }
+    BuildTwiddles(bits, twiddles);
+
+    aData = std::move(data);
+    aReverse = std::move(reverse);
+    aWindow = std::move(window);
+    aTwiddle = std::move(twiddles);
+    isSizeUnknown = false;
+    nuMaxIndex = nuNumSam - 1;
+    nuBits = bits;
+    isPending = true;
+}
+
+void clsFourier::BuildTwiddles(std::int32_t bits, AlignedArray<Complex>& table) {
+    table[0] = Complex{1.0, 0.0};
+    const std::int32_t n = std::int32_t{1} << bits;
+    nuSpan = 1;
+    while (nuSpan < n) {
+        nuHalf = nuSpan;
+        nuSpan = 2 * nuHalf;
+        nuAngle = Pi / nuSpan;
+        const double s = std::sin(nuAngle);
+        cStep = Complex{2.0 * s * s, std::sin(2.0 * nuAngle)};
+        cTwiddle = Complex{1.0, 0.0};
+        for (nuK = 0; nuK < nuHalf; ++nuK) {
+            table[static_cast<std::size_t>(nuHalf + nuK)] = cTwiddle;
+            fourier::AdvanceTwiddle(cStep, cTwiddle);
+        }
+    }
+}
+
+void clsFourier::WithTimeWindow(std::int32_t nuTimeWindow) {
+    nuWindow = nuTimeWindow;
+}
+
+void clsFourier::CheckIndex(std::int32_t Index) const {
+    if (isSizeUnknown || Index < 1 || Index > nuMaxIndex + 1) FailBadIndex();
+}
+
+void clsFourier::RealIn(std::int32_t Index, double nuValueIn) {
+    CheckIndex(Index);
+    const auto n = static_cast<std::size_t>(Index - 1);
+    Complex& element = aData[aReverse[n]];
+    element.Re = nuWindow != 0 ? aWindow[n] * nuValueIn : nuValueIn / 2;
+    element.Im = 0.0;
+    isPending = true;
+}
+
+void clsFourier::ImagIn(std::int32_t Index, double nuValueIn) {
+    CheckIndex(Index);
+    aData[aReverse[static_cast<std::size_t>(Index - 1)]].Im = nuValueIn;
+    isPending = true;
+}
+
+const Complex& clsFourier::GetOutput(std::int32_t Index) {
+    CheckIndex(Index);
+    if (isPending) {
+        isPending = false;
+        nuTransformStart = platform::QueryPerformanceCounter();
+        pTransform(aData.data(), nuBits, aTwiddle.data());
+        nuTransformEnd = platform::QueryPerformanceCounter();
+    }
+    return aData[static_cast<std::size_t>(Index - 1)];
+}
+
+double clsFourier::ComplexOut(std::int32_t Index) {
+    const Complex& c = GetOutput(Index);
+    return std::sqrt(c.Re * c.Re + c.Im * c.Im);
+}
+
+double clsFourier::RealOut(std::int32_t Index) {
+    return GetOutput(Index).Re;
+}
+
+double clsFourier::ImagOut(std::int32_t Index) {
+    return GetOutput(Index).Im;
+}
+
+float clsFourier::Timing() const {
+    // A counter source reporting no frequency would otherwise turn every timing into inf or NaN.
+    if (nuCounterFreq <= 0) return 0.0f;
+    const std::int64_t counts = nuTransformEnd - nuTransformStart;
+    return static_cast<float>(static_cast<double>(counts) / static_cast<double>(nuCounterFreq) *
+                              1000.0);
+}

@@ -1,0 +1,167 @@
+#include "fft/fourier_kernels.h"
+
+#include <cmath>
+#include <cstddef>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <immintrin.h>
+#define TONVAULT_FFT_X86 1
+#endif
+
+namespace fourier {
+
+std::uint32_t ReverseBits(std::uint32_t value, std::int32_t count) {
+    std::uint32_t r = 0;
+    for (std::int32_t i = 0; i < count; ++i) {
+        r = 2 * r + (value & 1u);
+        value /= 2;
+    }
+    return r;
+}
+
+double BlackmanWeight(std::int32_t n, std::int32_t maxIndex, double twoPi) {
+    const double theta = n * twoPi / maxIndex;
+    return 0.42 - 0.5 * std::cos(theta) + 0.08 * std::cos(2 * theta);
+}
+
+void TransformPortable(Complex* data, std::int32_t bits, const Complex* twiddles) {
+    const std::size_t n = std::size_t{1} << bits;
+    for (std::size_t half = 1; half < n; half *= 2) {
+        const Complex* w = twiddles + half;
+        for (std::size_t group = 0; group < n; group += 2 * half) {
+            Complex* a = data + group;
+            Complex* b = a + half;
+            for (std::size_t k = 0; k < half; ++k) Butterfly(w[k], a[k], b[k]);
+        }
+    }
+}
+
+#ifdef TONVAULT_FFT_X86
+
+namespace {
+
+#define TONVAULT_AVX2 gnu::target("avx2"), gnu::always_inline
+
+// w.b for two complex values per register, with the same products and the same order of the
+// final sums as Butterfly: (w.Re b.Re - w.Im b.Im, w.Re b.Im + w.Im b.Re). No FMA, so the
+// rounding stays that of the scalar recurrence.
+[[TONVAULT_AVX2]] inline __m256d Multiply(__m256d w, __m256d b) {
+    const __m256d wRe = _mm256_movedup_pd(w);
+    const __m256d wIm = _mm256_permute_pd(w, 0xF);
+    const __m256d bSwapped = _mm256_permute_pd(b, 0x5);
+    return _mm256_addsub_pd(_mm256_mul_pd(wRe, b), _mm256_mul_pd(wIm, bSwapped));
+}
+
+[[TONVAULT_AVX2]] inline __m256d Load(const Complex* p) {
+    return _mm256_loadu_pd(reinterpret_cast<const double*>(p));
+}
+[[TONVAULT_AVX2]] inline void Store(Complex* p, __m256d v) {
+    _mm256_storeu_pd(reinterpret_cast<double*>(p), v);
+}
+
+// Spans 2 and 4 in one sweep, four elements at a time. The span-2 twiddle is (1, 0), whose
+// product changes nothing but the sign of a zero, so it is skipped.
+[[TONVAULT_AVX2]] inline void FirstTwoPasses(Complex* data, std::size_t n, const Complex* tw) {
+    const __m256d w4 = Load(tw + 2);
+    for (std::size_t i = 0; i < n; i += 4) {
+        const __m256d x01 = Load(data + i);
+        const __m256d x23 = Load(data + i + 2);
+        const __m256d even = _mm256_permute2f128_pd(x01, x23, 0x20);   // x0 x2
+        const __m256d odd = _mm256_permute2f128_pd(x01, x23, 0x31);    // x1 x3
+        const __m256d sum = _mm256_add_pd(even, odd);                  // y0 y2
+        const __m256d diff = _mm256_sub_pd(even, odd);                 // y1 y3
+        const __m256d upper = _mm256_permute2f128_pd(sum, diff, 0x20); // y0 y1
+        const __m256d lower = _mm256_permute2f128_pd(sum, diff, 0x31); // y2 y3
+        const __m256d t = Multiply(w4, lower);
+        Store(data + i, _mm256_add_pd(upper, t));
+        Store(data + i + 2, _mm256_sub_pd(upper, t));
+    }
+}
+
+[[TONVAULT_AVX2]] inline void OnePass(Complex* data, std::size_t n, std::size_t half,
+                                      const Complex* tw) {
+    const Complex* w = tw + half;
+    for (std::size_t group = 0; group < n; group += 2 * half) {
+        Complex* a = data + group;
+        Complex* b = a + half;
+        for (std::size_t k = 0; k < half; k += 2) {
+            const __m256d x = Load(a + k);
+            const __m256d t = Multiply(Load(w + k), Load(b + k));
+            Store(a + k, _mm256_add_pd(x, t));
+            Store(b + k, _mm256_sub_pd(x, t));
+        }
+    }
+}
+
+// Passes with half-spans h and 2h in one sweep: the four quarters of each 4h group stay in
+// registers between the two passes. Same butterflies, same twiddles, same order per element.
+[[TONVAULT_AVX2]] inline void TwoPasses(Complex* data, std::size_t n, std::size_t half,
+                                        const Complex* tw) {
+    const Complex* w1 = tw + half;
+    const Complex* w2 = tw + 2 * half;
+    for (std::size_t group = 0; group < n; group += 4 * half) {
+        Complex* q0 = data + group;
+        Complex* q1 = q0 + half;
+        Complex* q2 = q1 + half;
+        Complex* q3 = q2 + half;
+        for (std::size_t k = 0; k < half; k += 2) {
+            const __m256d a = Load(q0 + k);
+            const __m256d b = Load(q1 + k);
+            const __m256d c = Load(q2 + k);
+            const __m256d d = Load(q3 + k);
+            const __m256d wFirst = Load(w1 + k);
+            const __m256d tb = Multiply(wFirst, b);
+            const __m256d td = Multiply(wFirst, d);
+            const __m256d a1 = _mm256_add_pd(a, tb);
+            const __m256d b1 = _mm256_sub_pd(a, tb);
+            const __m256d c1 = _mm256_add_pd(c, td);
+            const __m256d d1 = _mm256_sub_pd(c, td);
+            const __m256d tc = Multiply(Load(w2 + k), c1);
+            const __m256d td1 = Multiply(Load(w2 + half + k), d1);
+            Store(q0 + k, _mm256_add_pd(a1, tc));
+            Store(q2 + k, _mm256_sub_pd(a1, tc));
+            Store(q1 + k, _mm256_add_pd(b1, td1));
+            Store(q3 + k, _mm256_sub_pd(b1, td1));
+        }
+    }
+}
+
+} // namespace
+
+[[gnu::target("avx2")]] void TransformAvx2(Complex* data, std::int32_t bits,
+                                           const Complex* twiddles) {
+    if (bits < 2) {
+        TransformPortable(data, bits, twiddles);
+        return;
+    }
+    const std::size_t n = std::size_t{1} << bits;
+    FirstTwoPasses(data, n, twiddles);
+    std::size_t half = 4;
+    for (; 4 * half <= n; half *= 4) TwoPasses(data, n, half, twiddles);
+    if (half < n) OnePass(data, n, half, twiddles);
+}
+
+bool CpuHasAvx2() {
+    return __builtin_cpu_supports("avx2");
+}
+
+#else
+
+void TransformAvx2(Complex* data, std::int32_t bits, const Complex* twiddles) {
+    TransformPortable(data, bits, twiddles);
+}
+
+bool CpuHasAvx2() {
+    return false;
+}
+
+#endif
+
+std::string AlignmentAdvice(std::uintptr_t address) {
+    const auto remainder = address % 8;
+    if (remainder == 0) return {};
+    return "For improved speed insert padding of " + std::to_string(8 - remainder) +
+           " bytes before Variable Pi";
+}
+
+} // namespace fourier

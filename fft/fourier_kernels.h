@@ -1,0 +1,47 @@
+// The engine's arithmetic as pure functions: bit reversal, Blackman weight, the twiddle recurrence,
+// the butterfly, the in-place passes (portable and AVX2) and the alignment advice.
+#pragma once
+
+#include "fft/clsFourier.h"
+
+#include <cstdint>
+#include <string>
+
+namespace fourier {
+
+// The lowest `count` bits of `value` in reverse order; a count below 1 gives 0.
+std::uint32_t ReverseBits(std::uint32_t value, std::int32_t count);
+
+// Symmetric Blackman weight of natural position n in a block whose last index is maxIndex.
+double BlackmanWeight(std::int32_t n, std::int32_t maxIndex, double twoPi);
+
+// One butterfly: b' = a - w.b, a' = a + w.b, in the operand order the recurrence was tuned with,
+// so every implementation below rounds identically.
+inline void Butterfly(const Complex& w, Complex& a, Complex& b) {
+    const double tRe = w.Re * b.Re - b.Im * w.Im;
+    const double tIm = b.Im * w.Re + w.Im * b.Re;
+    b.Re = a.Re - tRe;
+    a.Re = a.Re + tRe;
+    b.Im = a.Im - tIm;
+    a.Im = a.Im + tIm;
+}
+
+// Turns w into w.e^(+i.phi) where step = (1 - cos phi, sin phi); no trigonometric call.
+inline void AdvanceTwiddle(const Complex& step, Complex& w) {
+    const double u = step.Re * w.Re + w.Im * step.Im;
+    w.Im = w.Re * step.Im + w.Im - step.Re * w.Im;
+    w.Re = w.Re - u;
+}
+
+// All log2 N passes over data (already in bit-reversed order). twiddles[h + m] is the m-th
+// twiddle of the pass whose half-span is h; element 0 is unused.
+void TransformPortable(Complex* data, std::int32_t bits, const Complex* twiddles);
+// Same result, bit for bit, two butterflies per instruction and two passes per sweep.
+// Call only where CpuHasAvx2() is true.
+void TransformAvx2(Complex* data, std::int32_t bits, const Complex* twiddles);
+bool CpuHasAvx2();
+
+// The developer's padding hint for a member at this address, or "" when it is 8-byte aligned.
+std::string AlignmentAdvice(std::uintptr_t address);
+
+} // namespace fourier

@@ -1,0 +1,94 @@
+// The engine's arithmetic pieces on their own: bit reversal, the window weight, the twiddle
+// recurrence, the wide butterflies against the portable ones, the alignment hint.
+#include "fft/fourier_kernels.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <numbers>
+#include <random>
+#include <vector>
+
+namespace {
+
+TEST(FourierKernels, ReverseBitsMirrorsTheLowBitsOnly) {
+    const std::uint32_t eight[] = {0, 4, 2, 6, 1, 5, 3, 7};
+    for (std::uint32_t n = 0; n < 8; ++n) EXPECT_EQ(fourier::ReverseBits(n, 3), eight[n]);
+    EXPECT_EQ(fourier::ReverseBits(1, 15), 16384u);
+    EXPECT_EQ(fourier::ReverseBits(0b100000000000110, 15), 0b011000000000001u);
+    EXPECT_EQ(fourier::ReverseBits(0xFFu, 4), 0xFu); // bits above count are ignored
+    EXPECT_EQ(fourier::ReverseBits(5, 0), 0u);
+    EXPECT_EQ(fourier::ReverseBits(5, -3), 0u);
+    for (std::uint32_t n = 0; n < 4096; ++n)
+        EXPECT_EQ(fourier::ReverseBits(fourier::ReverseBits(n, 12), 12), n);
+}
+
+TEST(FourierKernels, BlackmanWeightIsSymmetricAndPeaksAtOne) {
+    const double twoPi = 2 * std::numbers::pi;
+    EXPECT_NEAR(fourier::BlackmanWeight(0, 1023, twoPi), 0.0, 1e-16);
+    EXPECT_NEAR(fourier::BlackmanWeight(1023, 1023, twoPi), 0.0, 1e-15);
+    EXPECT_NEAR(fourier::BlackmanWeight(2, 4, twoPi), 1.0, 1e-15);
+    for (int n = 0; n < 1024; ++n)
+        EXPECT_NEAR(fourier::BlackmanWeight(n, 1023, twoPi),
+                    fourier::BlackmanWeight(1023 - n, 1023, twoPi), 1e-14);
+    EXPECT_NEAR(fourier::BlackmanWeight(1, 3, twoPi), 0.42 + 0.25 - 0.04, 1e-15);
+}
+
+TEST(FourierKernels, TwiddleRecurrenceWalksTheUnitCircle) {
+    const int span = 4096;
+    const double angle = std::numbers::pi / span;
+    const Complex step{2 * std::sin(angle) * std::sin(angle), std::sin(2 * angle)};
+    Complex w{1, 0};
+    for (int m = 1; m < span / 2; ++m) {
+        fourier::AdvanceTwiddle(step, w);
+        const double phi = 2 * std::numbers::pi * m / span;
+        ASSERT_NEAR(w.Re, std::cos(phi), 1e-12) << m;
+        ASSERT_NEAR(w.Im, std::sin(phi), 1e-12) << m;
+    }
+}
+
+TEST(FourierKernels, ButterflyAddsAndSubtractsTheTwiddledLowerValue) {
+    Complex a{1, 2}, b{3, -1};
+    const Complex w{0, 1}; // times i: (3, -1) -> (1, 3)
+    fourier::Butterfly(w, a, b);
+    EXPECT_EQ(a.Re, 2);
+    EXPECT_EQ(a.Im, 5);
+    EXPECT_EQ(b.Re, 0);
+    EXPECT_EQ(b.Im, -1);
+}
+
+// Arbitrary twiddles and data: the wide path must round exactly as the portable one. Only the
+// span-2 twiddle keeps its engine value (1, 0), whose product the wide path skips.
+TEST(FourierKernels, WidePassesMatchPortableBitForBit) {
+    if (!fourier::CpuHasAvx2()) GTEST_SKIP() << "processor without AVX2";
+    std::mt19937 rng(7);
+    std::uniform_real_distribution<double> d(-1.0, 1.0);
+    for (int bits = 1; bits <= 15; ++bits) {
+        const std::size_t n = std::size_t{1} << bits;
+        std::vector<Complex> twiddles(n), wide(n);
+        for (auto& w : twiddles) w = {d(rng), d(rng)};
+        twiddles[1] = {1, 0};
+        for (auto& x : wide) x = {d(rng) * 1e3, d(rng)};
+        std::vector<Complex> portable = wide;
+        fourier::TransformPortable(portable.data(), bits, twiddles.data());
+        fourier::TransformAvx2(wide.data(), bits, twiddles.data());
+        for (std::size_t k = 0; k < n; ++k) {
+            ASSERT_EQ(wide[k].Re, portable[k].Re) << bits << " " << k;
+            ASSERT_EQ(wide[k].Im, portable[k].Im) << bits << " " << k;
+        }
+    }
+}
+
+TEST(FourierKernels, AlignmentAdviceNamesTheMissingPadding) {
+    EXPECT_EQ(fourier::AlignmentAdvice(0x1000), "");
+    EXPECT_EQ(fourier::AlignmentAdvice(0x1008), "");
+    EXPECT_EQ(fourier::AlignmentAdvice(0x1003),
+              "For improved speed insert padding of 5 bytes before Variable Pi");
+    EXPECT_EQ(fourier::AlignmentAdvice(0x1004),
+              "For improved speed insert padding of 4 bytes before Variable Pi");
+    EXPECT_EQ(fourier::AlignmentAdvice(0x1007),
+              "For improved speed insert padding of 1 bytes before Variable Pi");
+}
+
+} // namespace
