@@ -1,0 +1,40 @@
+// mSound: the sound capture module. Finds a 16-bit mono input device, keeps two capture buffers
+// queued, and hands out DC-levelled samples from a sliding window of 2N samples.
+#pragma once
+
+#include "platform/global_memory.h"
+#include "platform/wave_in.h"
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+namespace mSound {
+
+// 1-based index into the sample window of the first sample of the next frame; shared with the loop.
+extern std::int32_t nuStartIndex;
+
+bool CheckInputDevice();
+bool StartCapture(std::int32_t N, std::int32_t rate);
+bool BufferReady();
+double SampleAt(std::int32_t index, std::int32_t divisor);
+void StopCapture();
+
+// Module state, all zero at program start. Read it; only the functions above change it.
+extern platform::HWAVEIN hWaveIn; // 0 when closed
+extern std::array<char, platform::MAXERRORLENGTH> sErrorText;
+extern platform::WAVEINCAPSA tCaps; // the device being examined
+extern std::int32_t nuDeviceId;     // chosen by CheckInputDevice
+extern platform::WAVEHDR aHeaders[2];
+extern platform::WAVEFORMATEX tFormat;
+extern platform::HGLOBAL aBufferMem[2]; // nullptr = none
+extern std::int32_t nuBufferSamples;    // N
+extern std::int32_t nuResult;           // last wave-input result
+extern std::int32_t nuCurrentBuffer;    // the buffer expected to complete next
+extern double nuDcOffset;               // running DC estimate, in sample units
+extern double nuSampleSum;              // levelled samples handed out since the last frame
+extern double nuLastSample;             // the last levelled sample handed out
+// The sample window: aSamples[1] ... aSamples[2N] (element 0 is unused so indices match).
+extern std::vector<std::int16_t> aSamples;
+
+} // namespace mSound

@@ -1,0 +1,47 @@
+// The real wave-input devices: PortAudio's input-capable devices, recorded at each device's
+// default rate and converted with libsoxr to the rate the program asks for.
+#pragma once
+
+#include "platform/wave_in_backend.h"
+
+#include <portaudio.h>
+
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// Create one, after the sound server is up (PortAudio lists devices once, when initialised),
+// and install it with SetWaveInBackend. ALSA's and JACK's probing messages are kept off stderr.
+//
+// Threads: PortAudio's callback only copies the device's samples into a preallocated ring and
+// posts a semaphore; a worker thread per open device converts the rate and fills the queued
+// headers. libsoxr was measured allocating now and then for thousands of calls after start-up
+// (2048 from 44100 in blocks of 256), so it cannot run in the callback.
+class PortAudioWaveIn final : public WaveInBackend {
+public:
+    static constexpr unsigned long kFramesPerCallback = 256;
+
+    PortAudioWaveIn();
+    ~PortAudioWaveIn() override;
+    PortAudioWaveIn(const PortAudioWaveIn&) = delete;
+    PortAudioWaveIn& operator=(const PortAudioWaveIn&) = delete;
+
+    // Empty when PortAudio started; otherwise why not (and there are no devices).
+    const std::string& initError() const { return initError_; }
+
+    std::uint32_t deviceCount() override;
+    MMRESULT deviceCaps(std::uint32_t id, WAVEINCAPSA& caps) override;
+    MMRESULT open(std::uint32_t id, const WAVEFORMATEX& format, WaveInQueue& queue,
+                  std::unique_ptr<WaveInStream>& stream) override;
+
+private:
+    bool initialised_ = false;
+    std::string initError_;
+    std::vector<PaDeviceIndex> inputs_;
+};
+
+// A PortAudio failure as a result code (with its text recorded as the call's detail).
+MMRESULT WaveInResultFromPa(PaError error, const std::string& what);
+
+} // namespace platform
