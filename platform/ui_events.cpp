@@ -1,0 +1,17 @@
+#include "platform/ui_events.h"
+
+#include <QCoreApplication>
+#include <QMetaObject>
+
+namespace platform {
+
+void DoEvents() {
+    QCoreApplication::processEvents(QEventLoop::AllEvents);
+}
+
+void PostCommand(QObject* context, std::function<void()> command) {
+    QMetaObject::invokeMethod(
+        context, [c = std::move(command)] { c(); }, Qt::QueuedConnection);
+}
+
+} // namespace platform
