@@ -70,6 +70,21 @@ void PutLe32(std::vector<char>& out, size_t at, uint32_t v) {
     for (int b = 0; b < 4; ++b) out[at + b] = static_cast<char>((v >> (8 * b)) & 0xFF);
 }
 
+bool IsTruncatedBmp(const fs::path& file) {
+    std::error_code ec;
+    const auto actual = fs::file_size(file, ec);
+    if (ec) return true;
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return true;
+    unsigned char head[6] = {};
+    const ssize_t got = ::read(fd, head, sizeof head);
+    ::close(fd);
+    if (got != static_cast<ssize_t>(sizeof head) || head[0] != 'B' || head[1] != 'M') return false;
+    const uint32_t declared =
+        head[2] | (head[3] << 8) | (head[4] << 16) | (static_cast<uint32_t>(head[5]) << 24);
+    return declared > actual;
+}
+
 } // namespace
 
 SampleFolders SampleFoldersFor(const fs::path& base) {
@@ -227,6 +242,9 @@ std::optional<QImage> LoadSamplePicture(const SampleFolders& folders, const std:
     const fs::path file = folders.pictures / name;
     std::error_code ec;
     if (!fs::is_regular_file(file, ec)) return std::nullopt;
+    // Qt fills the missing rows of a cut-off BMP instead of failing; such a file is treated
+    // as unreadable so the picture on show is kept rather than replaced by a half-black one.
+    if (IsTruncatedBmp(file)) return std::nullopt;
     QImage image;
     if (!image.load(QString::fromStdString(file.string())) || image.isNull()) return std::nullopt;
     return image;
