@@ -29,7 +29,9 @@ clsFourier::clsFourier() {
     isPending = false;
     nuWindow = 0;
     nuCounterFreq = platform::QueryPerformanceFrequency();
-    pTransform = fourier::CpuHasAvx2() ? &fourier::TransformAvx2 : &fourier::TransformPortable;
+    const bool wide = fourier::CpuHasAvx2();
+    pTransform = wide ? &fourier::TransformAvx2 : &fourier::TransformPortable;
+    pRealTransform = wide ? &fourier::TransformRealAvx2 : &fourier::TransformRealPortable;
 
     // Misaligned doubles cost speed on every butterfly; tell the developer how to pad.
     const auto address = reinterpret_cast<std::uintptr_t>(&Pi);
@@ -48,6 +50,7 @@ void clsFourier::NumberOfSamples(std::int32_t nuNumSam) {
     std::vector<std::uint32_t> reverse(n);
     std::vector<double> window(n);
     AlignedArray<Complex> twiddles(n);
+    AlignedArray<double> staged(n);
     for (std::size_t i = 0; i < n; ++i) {
         reverse[i] = fourier::ReverseBits(static_cast<std::uint32_t>(i), bits);
         window[i] = fourier::BlackmanWeight(static_cast<std::int32_t>(i), nuNumSam - 1, TwoPi);
@@ -58,6 +61,8 @@ void clsFourier::NumberOfSamples(std::int32_t nuNumSam) {
     aReverse = std::move(reverse);
     aWindow = std::move(window);
     aTwiddle = std::move(twiddles);
+    aStaged = std::move(staged);
+    nuStaged = 0;
     isSizeUnknown = false;
     nuMaxIndex = nuNumSam - 1;
     nuBits = bits;
@@ -93,14 +98,26 @@ void clsFourier::CheckIndex(std::int32_t Index) const {
 void clsFourier::RealIn(std::int32_t Index, double nuValueIn) {
     CheckIndex(Index);
     const auto n = static_cast<std::size_t>(Index - 1);
-    Complex& element = aData[aReverse[n]];
-    element.Re = nuWindow != 0 ? aWindow[n] * nuValueIn : nuValueIn / 2;
-    element.Im = 0.0;
+    const double value = nuWindow != 0 ? aWindow[n] * nuValueIn : nuValueIn / 2;
     isPending = true;
+    if (Index - 1 == nuStaged) {
+        aStaged[n] = value;
+        ++nuStaged;
+        return;
+    }
+    FlushStaged();
+    aData[aReverse[n]] = Complex{value, 0.0};
+}
+
+void clsFourier::FlushStaged() {
+    const auto count = static_cast<std::size_t>(nuStaged);
+    nuStaged = 0;
+    for (std::size_t n = 0; n < count; ++n) aData[aReverse[n]] = Complex{aStaged[n], 0.0};
 }
 
 void clsFourier::ImagIn(std::int32_t Index, double nuValueIn) {
     CheckIndex(Index);
+    FlushStaged();
     aData[aReverse[static_cast<std::size_t>(Index - 1)]].Im = nuValueIn;
     isPending = true;
 }
@@ -110,7 +127,15 @@ const Complex& clsFourier::GetOutput(std::int32_t Index) {
     if (isPending) {
         isPending = false;
         nuTransformStart = platform::QueryPerformanceCounter();
-        pTransform(aData.data(), nuBits, aTwiddle.data());
+        if (static_cast<std::size_t>(nuStaged) == aData.size()) {
+            // The whole block was written in order since the last transform: load it in
+            // cache-sized tiles straight into the first passes.
+            nuStaged = 0;
+            pRealTransform(aStaged.data(), aData.data(), nuBits, aTwiddle.data());
+        } else {
+            FlushStaged();
+            pTransform(aData.data(), nuBits, aTwiddle.data());
+        }
         nuTransformEnd = platform::QueryPerformanceCounter();
     }
     return aData[static_cast<std::size_t>(Index - 1)];

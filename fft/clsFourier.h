@@ -56,10 +56,14 @@ public:
 
 private:
     using Transform = void (*)(Complex* data, std::int32_t bits, const Complex* twiddles);
+    using RealTransform = void (*)(const double* staged, Complex* data, std::int32_t bits,
+                                   const Complex* twiddles);
     template <class T> using AlignedArray = std::vector<T, CacheAlignedAllocator<T>>;
 
     const Complex& GetOutput(std::int32_t Index);
     void CheckIndex(std::int32_t Index) const;
+    // Moves the staged run of real inputs into their bit-reversed elements.
+    void FlushStaged();
     // Fills one table per pass with the twiddles of a group, made by the same recurrence the
     // butterflies would run, so every group of a pass reuses them instead of recomputing.
     void BuildTwiddles(std::int32_t bits, AlignedArray<Complex>& table);
@@ -90,5 +94,12 @@ private:
     std::vector<std::uint32_t> aReverse; // element that holds natural position n
     std::vector<double> aWindow;         // Blackman weight of natural position n
     AlignedArray<Complex> aTwiddle;      // pass with half-span h uses elements h .. 2h - 1
-    Transform pTransform = nullptr;      // widest butterflies this processor runs
+    // Real inputs written in ascending order from the first position are kept here in natural
+    // order and reach aData only when the transform needs them: one sequential store per
+    // sample instead of a store scattered over the whole block. nuStaged counts them; any other
+    // write first moves them into aData, so later writes still win.
+    AlignedArray<double> aStaged;
+    std::int32_t nuStaged = 0;
+    Transform pTransform = nullptr;         // widest butterflies this processor runs
+    RealTransform pRealTransform = nullptr; // the same, loading a whole staged block first
 };

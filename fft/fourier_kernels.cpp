@@ -36,6 +36,57 @@ void TransformPortable(Complex* data, std::int32_t bits, const Complex* twiddles
     }
 }
 
+namespace {
+
+constexpr std::size_t kReverse3[8] = {0, 4, 2, 6, 1, 5, 3, 7};
+
+// Natural position n = a.S + m.8 + c (S = N / 8) lands at element
+// reverse3(c).S + reverse(m).8 + reverse3(a): for one m, the eight rows a and eight columns c
+// form a tile whose reads and writes each cover whole cache lines.
+struct Tiles {
+    explicit Tiles(std::int32_t bits)
+        : bits(bits), stride(std::size_t{1} << (bits - 3)), middles(std::size_t{1} << (bits - 6)) {}
+    // First element of the destination column for middle m and column c.
+    std::size_t First(std::size_t m, std::size_t c) const {
+        return kReverse3[c] * stride +
+               (std::size_t{ReverseBits(static_cast<std::uint32_t>(m), bits - 6)} << 3);
+    }
+    // v[e] = the value for element First(m, c) + e.
+    void Gather(const double* staged, std::size_t m, std::size_t c, double* v) const {
+        const double* src = staged + m * 8 + c;
+        for (std::size_t a = 0; a < 8; ++a) v[kReverse3[a]] = src[a * stride];
+    }
+    std::int32_t bits;
+    std::size_t stride;
+    std::size_t middles;
+};
+
+} // namespace
+
+void LoadReversed(const double* staged, Complex* data, std::int32_t bits) {
+    const std::size_t n = std::size_t{1} << bits;
+    if (bits < 6) {
+        for (std::size_t j = 0; j < n; ++j)
+            data[j] = Complex{staged[ReverseBits(static_cast<std::uint32_t>(j), bits)], 0.0};
+        return;
+    }
+    const Tiles tiles(bits);
+    double v[8];
+    for (std::size_t m = 0; m < tiles.middles; ++m) {
+        for (std::size_t c = 0; c < 8; ++c) {
+            tiles.Gather(staged, m, c, v);
+            Complex* out = data + tiles.First(m, c);
+            for (std::size_t e = 0; e < 8; ++e) out[e] = Complex{v[e], 0.0};
+        }
+    }
+}
+
+void TransformRealPortable(const double* staged, Complex* data, std::int32_t bits,
+                           const Complex* twiddles) {
+    LoadReversed(staged, data, bits);
+    TransformPortable(data, bits, twiddles);
+}
+
 #ifdef TONVAULT_FFT_X86
 
 namespace {
@@ -59,22 +110,28 @@ namespace {
     _mm256_storeu_pd(reinterpret_cast<double*>(p), v);
 }
 
-// Spans 2 and 4 in one sweep, four elements at a time. The span-2 twiddle is (1, 0), whose
-// product changes nothing but the sign of a zero, so it is skipped.
+// Spans 2 and 4 on four consecutive elements (two per register). The span-2 twiddle is (1, 0),
+// whose product changes nothing but the sign of a zero, so it is skipped.
+[[TONVAULT_AVX2]] inline void SpansTwoAndFour(__m256d x01, __m256d x23, __m256d w4, __m256d& z01,
+                                              __m256d& z23) {
+    const __m256d even = _mm256_permute2f128_pd(x01, x23, 0x20);   // x0 x2
+    const __m256d odd = _mm256_permute2f128_pd(x01, x23, 0x31);    // x1 x3
+    const __m256d sum = _mm256_add_pd(even, odd);                  // y0 y2
+    const __m256d diff = _mm256_sub_pd(even, odd);                 // y1 y3
+    const __m256d upper = _mm256_permute2f128_pd(sum, diff, 0x20); // y0 y1
+    const __m256d lower = _mm256_permute2f128_pd(sum, diff, 0x31); // y2 y3
+    const __m256d t = Multiply(w4, lower);
+    z01 = _mm256_add_pd(upper, t);
+    z23 = _mm256_sub_pd(upper, t);
+}
+
 [[TONVAULT_AVX2]] inline void FirstTwoPasses(Complex* data, std::size_t n, const Complex* tw) {
     const __m256d w4 = Load(tw + 2);
     for (std::size_t i = 0; i < n; i += 4) {
-        const __m256d x01 = Load(data + i);
-        const __m256d x23 = Load(data + i + 2);
-        const __m256d even = _mm256_permute2f128_pd(x01, x23, 0x20);   // x0 x2
-        const __m256d odd = _mm256_permute2f128_pd(x01, x23, 0x31);    // x1 x3
-        const __m256d sum = _mm256_add_pd(even, odd);                  // y0 y2
-        const __m256d diff = _mm256_sub_pd(even, odd);                 // y1 y3
-        const __m256d upper = _mm256_permute2f128_pd(sum, diff, 0x20); // y0 y1
-        const __m256d lower = _mm256_permute2f128_pd(sum, diff, 0x31); // y2 y3
-        const __m256d t = Multiply(w4, lower);
-        Store(data + i, _mm256_add_pd(upper, t));
-        Store(data + i + 2, _mm256_sub_pd(upper, t));
+        __m256d z01, z23;
+        SpansTwoAndFour(Load(data + i), Load(data + i + 2), w4, z01, z23);
+        Store(data + i, z01);
+        Store(data + i + 2, z23);
     }
 }
 
@@ -141,11 +198,54 @@ namespace {
     if (half < n) OnePass(data, n, half, twiddles);
 }
 
+[[gnu::target("avx2")]] void TransformRealAvx2(const double* staged, Complex* data,
+                                               std::int32_t bits, const Complex* twiddles) {
+    if (bits < 6) {
+        LoadReversed(staged, data, bits);
+        TransformAvx2(data, bits, twiddles);
+        return;
+    }
+    const std::size_t n = std::size_t{1} << bits;
+    const __m256d w4 = Load(twiddles + 2);
+    const __m256d w8a = Load(twiddles + 4);
+    const __m256d w8b = Load(twiddles + 6);
+    const Tiles tiles(bits);
+    double v[8];
+    for (std::size_t m = 0; m < tiles.middles; ++m) {
+        for (std::size_t c = 0; c < 8; ++c) {
+            tiles.Gather(staged, m, c, v);
+            // Elements first .. first + 7 as (v, 0) pairs; spans 2, 4 and 8 stay inside them.
+            const __m256d x01 = _mm256_set_pd(0.0, v[1], 0.0, v[0]);
+            const __m256d x23 = _mm256_set_pd(0.0, v[3], 0.0, v[2]);
+            const __m256d x45 = _mm256_set_pd(0.0, v[5], 0.0, v[4]);
+            const __m256d x67 = _mm256_set_pd(0.0, v[7], 0.0, v[6]);
+            __m256d p0, p1, p2, p3;
+            SpansTwoAndFour(x01, x23, w4, p0, p1);
+            SpansTwoAndFour(x45, x67, w4, p2, p3);
+            const __m256d t0 = Multiply(w8a, p2);
+            const __m256d t1 = Multiply(w8b, p3);
+            Complex* out = data + tiles.First(m, c);
+            Store(out, _mm256_add_pd(p0, t0));
+            Store(out + 2, _mm256_add_pd(p1, t1));
+            Store(out + 4, _mm256_sub_pd(p0, t0));
+            Store(out + 6, _mm256_sub_pd(p1, t1));
+        }
+    }
+    std::size_t half = 8;
+    for (; 4 * half <= n; half *= 4) TwoPasses(data, n, half, twiddles);
+    if (half < n) OnePass(data, n, half, twiddles);
+}
+
 bool CpuHasAvx2() {
     return __builtin_cpu_supports("avx2");
 }
 
 #else
+
+void TransformRealAvx2(const double* staged, Complex* data, std::int32_t bits,
+                       const Complex* twiddles) {
+    TransformRealPortable(staged, data, bits, twiddles);
+}
 
 void TransformAvx2(Complex* data, std::int32_t bits, const Complex* twiddles) {
     TransformPortable(data, bits, twiddles);

@@ -41,6 +41,16 @@ void TransformPortable(Complex* data, std::int32_t bits, const Complex* twiddles
 void TransformAvx2(Complex* data, std::int32_t bits, const Complex* twiddles);
 bool CpuHasAvx2();
 
+// data[j] = (staged[reverse(j)], 0) for the whole block: the input reordering, walked in 8 x 8
+// tiles so that every cache line read or written is used whole while it is in the cache.
+void LoadReversed(const double* staged, Complex* data, std::int32_t bits);
+// LoadReversed then all passes. The wide one runs the first three passes on each tile while it
+// is still in registers; both give the same bits as LoadReversed + TransformPortable.
+void TransformRealPortable(const double* staged, Complex* data, std::int32_t bits,
+                           const Complex* twiddles);
+void TransformRealAvx2(const double* staged, Complex* data, std::int32_t bits,
+                       const Complex* twiddles);
+
 // The developer's padding hint for a member at this address, or "" when it is 8-byte aligned.
 std::string AlignmentAdvice(std::uintptr_t address);
 

@@ -53,6 +53,7 @@ public:
     }
 
     const Complex& operator[](int k) const { return data_[k]; }
+    void Clear() { data_.assign(n_, Complex{0, 0}); }
 
 private:
     int Reverse(int value) const {
@@ -154,6 +155,57 @@ TEST(FourierAccuracy, AgreesWithTheLiteralRecurrenceUpTo32768) {
                     worst, std::hypot(f.RealOut(k + 1) - ref[k].Re, f.ImagOut(k + 1) - ref[k].Im));
             }
             EXPECT_LE(worst, 1e-13 * largest) << "N = " << n << " window " << window;
+        }
+    }
+}
+
+// Mixed traffic: runs of ascending real input broken off at random, repeated and out-of-order
+// positions, imaginary input, window switches, partial rewrites, reads in between and resets.
+// Whatever path the engine takes to store an input, the block must match the literal one.
+TEST(FourierAccuracy, InterleavedCallsMatchTheLiteralTransform) {
+    std::mt19937 rng(2024);
+    std::uniform_real_distribution<double> value(-1.0, 1.0);
+    for (int n : {2, 4, 8, 32, 256}) {
+        clsFourier f;
+        LiteralFourier ref(n);
+        f.NumberOfSamples(n);
+        bool window = false, pending = true;
+        int next = 1; // position an ascending run would write next
+        for (int step = 0; step < 4000; ++step) {
+            const int what = std::uniform_int_distribution<int>(0, 99)(rng);
+            const int any = std::uniform_int_distribution<int>(1, n)(rng);
+            const double v = value(rng);
+            if (what < 55) { // continue (or restart) an ascending run
+                f.RealIn(next, v);
+                ref.RealIn(next, v, window);
+                next = next == n ? 1 : next + 1;
+                pending = true;
+            } else if (what < 70) {
+                f.RealIn(any, v);
+                ref.RealIn(any, v, window);
+                pending = true;
+            } else if (what < 78) {
+                f.ImagIn(any, v);
+                ref.ImagIn(any, v);
+                pending = true;
+            } else if (what < 84) {
+                window = !window;
+                f.WithTimeWindow(window ? -1 : 0);
+            } else if (what < 86) {
+                f.NumberOfSamples(n);
+                ref.Clear();
+                next = 1;
+                pending = true;
+            } else if (what < 90) {
+                next = 1;
+            } else {
+                if (pending) ref.Transform();
+                pending = false;
+                const int k = any - 1;
+                const double scale = 1 + std::hypot(ref[k].Re, ref[k].Im);
+                ASSERT_NEAR(f.RealOut(any), ref[k].Re, 1e-12 * scale) << n << " step " << step;
+                ASSERT_NEAR(f.ImagOut(any), ref[k].Im, 1e-12 * scale) << n << " step " << step;
+            }
         }
     }
 }

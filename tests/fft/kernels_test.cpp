@@ -80,6 +80,47 @@ TEST(FourierKernels, WidePassesMatchPortableBitForBit) {
     }
 }
 
+TEST(FourierKernels, TiledLoadPutsEachValueAtItsReversedElement) {
+    for (int bits = 1; bits <= 15; ++bits) {
+        const std::size_t n = std::size_t{1} << bits;
+        std::vector<double> staged(n);
+        for (std::size_t i = 0; i < n; ++i) staged[i] = static_cast<double>(i) + 0.5;
+        std::vector<Complex> data(n, Complex{-1, -1});
+        fourier::LoadReversed(staged.data(), data.data(), bits);
+        for (std::size_t j = 0; j < n; ++j) {
+            ASSERT_EQ(data[j].Re, staged[fourier::ReverseBits(j, bits)]) << bits << " " << j;
+            ASSERT_EQ(data[j].Im, 0.0);
+        }
+    }
+}
+
+// The load fused into the first passes must give what loading and then transforming gives.
+TEST(FourierKernels, RealBlockTransformsMatchLoadThenTransform) {
+    std::mt19937 rng(11);
+    std::uniform_real_distribution<double> d(-1.0, 1.0);
+    for (int bits = 1; bits <= 15; ++bits) {
+        const std::size_t n = std::size_t{1} << bits;
+        std::vector<Complex> twiddles(n);
+        for (auto& w : twiddles) w = {d(rng), d(rng)};
+        twiddles[1] = {1, 0};
+        std::vector<double> staged(n);
+        for (auto& x : staged) x = d(rng);
+        std::vector<Complex> expected(n), portable(n, Complex{9, 9}), wide(n, Complex{9, 9});
+        fourier::LoadReversed(staged.data(), expected.data(), bits);
+        fourier::TransformPortable(expected.data(), bits, twiddles.data());
+        fourier::TransformRealPortable(staged.data(), portable.data(), bits, twiddles.data());
+        const bool hasWide = fourier::CpuHasAvx2();
+        if (hasWide) fourier::TransformRealAvx2(staged.data(), wide.data(), bits, twiddles.data());
+        for (std::size_t k = 0; k < n; ++k) {
+            ASSERT_EQ(portable[k].Re, expected[k].Re) << bits << " " << k;
+            ASSERT_EQ(portable[k].Im, expected[k].Im) << bits << " " << k;
+            if (!hasWide) continue;
+            ASSERT_EQ(wide[k].Re, expected[k].Re) << bits << " " << k;
+            ASSERT_EQ(wide[k].Im, expected[k].Im) << bits << " " << k;
+        }
+    }
+}
+
 TEST(FourierKernels, AlignmentAdviceNamesTheMissingPadding) {
     EXPECT_EQ(fourier::AlignmentAdvice(0x1000), "");
     EXPECT_EQ(fourier::AlignmentAdvice(0x1008), "");
