@@ -13,3 +13,9 @@ if(TARGET capture AND TARGET fft)
       LABELS audio SKIP_RETURN_CODE 77 TIMEOUT 120 RESOURCE_LOCK pulseaudio)
   endforeach()
 endif()
+if(TARGET audio_capture_test)
+  add_test(NAME audio_capture_vanish
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-pulse --tone 600 -- $<TARGET_FILE:audio_capture_test> vanish)
+  set_tests_properties(audio_capture_vanish PROPERTIES
+    LABELS audio SKIP_RETURN_CODE 77 TIMEOUT 120 RESOURCE_LOCK pulseaudio)
+endif()

@@ -3,6 +3,7 @@
 // which plays the tone into a private null sink:
 //
 //   capture_tone_test RATE TONE_HZ      (N = RATE, so bin k is k Hz)
+//   capture_tone_test vanish            (the server is killed mid-capture: nothing may hang)
 //
 // Also checks that nothing reached stderr on the way (ALSA/JACK probing chatter).
 // Exit status: 0 pass, 1 fail, 77 skipped (no input device to test with).
@@ -12,6 +13,7 @@
 #include "platform/wave_in.h"
 #include "platform/wave_in_portaudio.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -94,10 +96,13 @@ Result Capture(std::int32_t rate, int toneHz) {
             mSound::StopCapture();
             return r;
         }
+        if (frame < 3) {
+            mSound::nuStartIndex += N;
+            continue;
+        }
         for (std::int32_t i = 0; i < N; ++i)
             fourier.RealIn(i + 1, mSound::SampleAt(mSound::nuStartIndex + i, N));
         mSound::nuStartIndex += N;
-        if (frame < 3) continue;
         std::vector<double> mags(N / 2);
         for (std::int32_t k = 1; k < N / 2; ++k) mags[k] = fourier.ComplexOut(k + 1);
         const int peak =
@@ -116,11 +121,91 @@ Result Capture(std::int32_t rate, int toneHz) {
     return r;
 }
 
+double SecondsSince(std::chrono::steady_clock::time_point t) {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
+}
+
+// Kills the sound server after two frames. The loop must keep running (BufferReady answering at
+// once, no new frames once the device is gone), stopping must return, and starting again must
+// fail with a message instead of hanging or crashing.
+int Vanish() {
+    const char* serverPid = std::getenv("WITH_PULSE_SERVER_PID");
+    if (!serverPid) {
+        std::printf("SKIPPED: needs the server's process id from scripts/with-pulse\n");
+        return 77;
+    }
+    platform::MessageBoxRecorder boxes;
+    platform::PortAudioWaveIn portAudio;
+    platform::SetWaveInBackend(&portAudio);
+    if (!mSound::CheckInputDevice()) {
+        std::printf("SKIPPED: PortAudio lists no input device\n");
+        return 77;
+    }
+    const std::int32_t N = 2048;
+    bool ok = mSound::StartCapture(N, 8192);
+    int before = 0;
+    auto t = std::chrono::steady_clock::now();
+    while (ok && before < 2 && SecondsSince(t) < 10) {
+        if (mSound::BufferReady()) {
+            mSound::nuStartIndex += N;
+            ++before;
+        } else {
+            platform::WaveInWaitForCompletion(100);
+        }
+    }
+    std::printf("%d frames before the server was killed\n", before);
+    if (before < 2) {
+        std::printf("FAIL: capture did not run before the server was killed\n");
+        return 1;
+    }
+    ::kill(static_cast<pid_t>(std::atol(serverPid)), SIGKILL);
+
+    int after = 0;
+    long calls = 0;
+    double slowest = 0;
+    t = std::chrono::steady_clock::now();
+    while (SecondsSince(t) < 4) {
+        const auto c = std::chrono::steady_clock::now();
+        const bool ready = mSound::BufferReady();
+        slowest = std::max(slowest, SecondsSince(c));
+        ++calls;
+        if (ready) {
+            mSound::nuStartIndex += N;
+            ++after;
+        } else {
+            platform::WaveInWaitForCompletion(50);
+        }
+    }
+    t = std::chrono::steady_clock::now();
+    mSound::StopCapture();
+    const double stopSeconds = SecondsSince(t);
+    t = std::chrono::steady_clock::now();
+    const bool restarted = mSound::StartCapture(N, 8192);
+    const double restartSeconds = SecondsSince(t);
+    mSound::StopCapture();
+    platform::SetWaveInBackend(nullptr);
+
+    std::printf("after the kill: %d frames in %ld calls, slowest BufferReady %.4f s\n", after,
+                calls, slowest);
+    std::printf("StopCapture %.3f s; StartCapture again: %s in %.3f s\n", stopSeconds,
+                restarted ? "succeeded" : "failed", restartSeconds);
+    for (const auto& m : boxes.messages())
+        std::printf("message box \"%s\": %s\n", m.title.c_str(), m.text.c_str());
+    if (after > 2 || slowest > 0.5 || stopSeconds > 5 || restartSeconds > 5 || restarted ||
+        boxes.messages().size() != 1) {
+        std::printf("FAIL\n");
+        return 1;
+    }
+    std::printf("PASS\n");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::string(argv[1]) == "vanish") return Vanish();
     if (argc != 3) {
-        std::fprintf(stderr, "usage: %s RATE TONE_HZ\n", argv[0]);
+        std::fprintf(stderr, "usage: %s RATE TONE_HZ | vanish\n", argv[0]);
         return 2;
     }
     const std::int32_t rate = std::atoi(argv[1]);
