@@ -95,18 +95,13 @@ void clsFourier::CheckIndex(std::int32_t Index) const {
     if (isSizeUnknown || Index < 1 || Index > nuMaxIndex + 1) FailBadIndex();
 }
 
-void clsFourier::RealIn(std::int32_t Index, double nuValueIn) {
+void clsFourier::RealInElsewhere(std::int32_t Index, double nuValueIn) {
     CheckIndex(Index);
     const auto n = static_cast<std::size_t>(Index - 1);
     const double value = nuWindow != 0 ? aWindow[n] * nuValueIn : nuValueIn / 2;
-    isPending = true;
-    if (Index - 1 == nuStaged) {
-        aStaged[n] = value;
-        ++nuStaged;
-        return;
-    }
     FlushStaged();
     aData[aReverse[n]] = Complex{value, 0.0};
+    isPending = true;
 }
 
 void clsFourier::FlushStaged() {

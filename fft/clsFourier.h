@@ -60,6 +60,8 @@ private:
                                    const Complex* twiddles);
     template <class T> using AlignedArray = std::vector<T, CacheAlignedAllocator<T>>;
 
+    // RealIn off the ascending run: checks, then writes into the block itself.
+    void RealInElsewhere(std::int32_t Index, double nuValueIn);
     const Complex& GetOutput(std::int32_t Index);
     void CheckIndex(std::int32_t Index) const;
     // Moves the staged run of real inputs into their bit-reversed elements.
@@ -103,3 +105,16 @@ private:
     Transform pTransform = nullptr;         // widest butterflies this processor runs
     RealTransform pRealTransform = nullptr; // the same, loading a whole staged block first
 };
+
+// Inline so the caller's per-sample loop costs a few instructions per sample: the analyser
+// writes every frame as one ascending run from the first position.
+inline void clsFourier::RealIn(std::int32_t Index, double nuValueIn) {
+    if (!isSizeUnknown && Index == nuStaged + 1 && Index <= nuMaxIndex + 1) {
+        const auto n = static_cast<std::size_t>(nuStaged);
+        aStaged[n] = nuWindow != 0 ? aWindow[n] * nuValueIn : nuValueIn / 2;
+        nuStaged = Index;
+        isPending = true;
+        return;
+    }
+    RealInElsewhere(Index, nuValueIn);
+}
