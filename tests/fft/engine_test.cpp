@@ -123,6 +123,15 @@ TEST(FourierEngine, IndexOutsideBlockOrBeforeLengthFailsWith381AndStoresNothing)
     EXPECT_EQ(clock.reads, reads);
     EXPECT_NO_THROW(f.RealOut(1));
     EXPECT_NO_THROW(f.RealOut(8));
+
+    // Right after a complete ascending frame, the next index in line is still one too many.
+    for (int i = 1; i <= 8; ++i) f.RealIn(i, i);
+    ExpectFourierError([&] { f.RealIn(9, 1.0); }, 381, kIndexText);
+    const auto full = Outputs(f, 8);
+    clsFourier g;
+    g.NumberOfSamples(8);
+    for (int i = 1; i <= 8; ++i) g.RealIn(i, i);
+    EXPECT_EQ(Outputs(g, 8), full);
 }
 
 TEST(FourierEngine, ConstantInputLandsInBinZeroOnly) {
