@@ -2,6 +2,7 @@
 
 #include "analyser/rounding.h"
 #include "capture/mSound.h"
+#include "magnifier/fMagnifier.h"
 #include "platform/perf_counter.h"
 #include "platform/ui_events.h"
 
@@ -11,6 +12,7 @@
 #include <QDialog>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScreen>
 #include <QWindow>
 
 using platform::CheckBox;
@@ -52,12 +54,20 @@ fFFT::fFFT(const QString& baseFolder, QWidget* parent)
     aFilterKernel.reserve(analyser::KernelWeighted.size());
     BuildControls();
     WireHandlers();
+    magn = std::make_unique<fMagnifier>();
+    if (const QScreen* screen = QGuiApplication::primaryScreen();
+        screen && screen->refreshRate() > 1)
+        framePeriodMs = 1000.0 / screen->refreshRate();
+    SetUpLoop();
     connect(qApp, &QGuiApplication::focusWindowChanged, this,
             [this](QWindow* window) { OnFocusWindowChanged(window); });
 }
 
 fFFT::~fFFT() {
     if (!closed_) Form_QueryUnload();
+    // A run still active finishes its pass now, while every control still exists.
+    FinishRunNow();
+    TearDownLoop();
 }
 
 // ---- controls ---------------------------------------------------------------------------------
@@ -227,6 +237,7 @@ void fFFT::WireHandlers() {
     VScroll1->onChange = [this] { VScroll1_Change(); };
     optSamples.onClick = [this](int index) { optSamples_Click(index); };
     ckTicks->onClick = [this] { ckTicks_Click(); };
+    WireLoop();
 }
 
 void fFFT::FocusWaterfall() {
@@ -316,6 +327,7 @@ void fFFT::Form_QueryUnload() {
     tmrWait->setEnabled(false);
     isIdle = true;
     isStopRequested = true;
+    WakeLoop();
 }
 
 void fFFT::closeEvent(QCloseEvent* event) {
@@ -327,10 +339,6 @@ void fFFT::closeEvent(QCloseEvent* event) {
 void fFFT::mnuExit_Click() {
     close();
 }
-
-void fFFT::mnuStart_Click() {}
-
-void fFFT::mnuStop_Click() {}
 
 void fFFT::File1_Click() {}
 
@@ -385,6 +393,7 @@ void fFFT::scrReso_Change() {
     lbReso->setCaption(QString::fromStdString(analyser::ResolutionCaption(nuResolution)));
     UpdateBins();
     isStopRequested = true;
+    WakeLoop();
     FocusWaterfall();
 }
 
@@ -436,6 +445,7 @@ void fFFT::optSamples_Click(int index) {
     scrReso->setEnabled(true);
     UpdateBins();
     isStopRequested = true;
+    WakeLoop();
     FocusWaterfall();
 }
 

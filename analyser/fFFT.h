@@ -11,15 +11,48 @@
 #include <QCoreApplication>
 #include <QMainWindow>
 #include <QPointer>
+#include <QTime>
 #include <QWindow>
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <vector>
 
 class QAction;
 class QMenu;
+class QSocketNotifier;
+class fMagnifier;
+
+namespace analyser {
+
+// Arithmetic of one loop pass, kept apart from the window so it can be checked directly.
+
+// The spectrum picture's frame for a pass: its scale height and the zero line, both from the
+// previous processed pass's peak, in single precision.
+struct SpectrumFrame {
+    float scaleHeight = 0;
+    float baseline = 0;
+};
+SpectrumFrame SpectrumFrameFor(double previousPeak, double shift);
+
+// Whether a column is listed: the threshold lies strictly below the rounded level's
+// waterfall value.
+bool AboveThreshold(int32_t threshold, double level, double contrast, double bright);
+
+// The tick latch after a processed pass: only from the 50th processed pass since the last
+// tick, set by a time text ending in '9' and then held.
+bool TickDueAfter(int32_t passCount, bool tickDue, char lastCharacter);
+
+// The read position after a drawn pass that ran from countStart to countEnd.
+int32_t AdvancedStartIndex(int32_t startIndex, int64_t countStart, int64_t countEnd,
+                           int64_t countFreq, double timeScale);
+
+// "HH:mm:ss" (24-hour) into a fixed buffer, so taking the time text never allocates.
+void FormatTimeText(const QTime& time, char (&text)[9]);
+
+} // namespace analyser
 
 class fFFT : public QMainWindow {
     Q_OBJECT
@@ -145,11 +178,58 @@ public:
     // True once the window has been closed (by the user, Exit, or a failed device check).
     bool IsClosed() const { return closed_; }
 
-    // The Start and Stop commands and the sample display are added with the acquisition loop and
-    // the sample library; until then these do nothing.
+    // The sample display is added with the sample library; until then it does nothing.
+    void File1_Click();
+
+    // ---- the Start and Stop commands and the acquisition loop (loop.cpp) ----------------------
+    //
+    // The Start command and RunLoop run step-wise on Qt's event loop, never in a nested one. At
+    // each point where a pass lets pending events run (and before the first pass) the loop parks
+    // and returns to the event loop; it resumes at the next step when its wake-up fd, its timer
+    // fd or the capture's completion fd becomes readable. Stop, Freeze, the settings and the
+    // close are handlers that run while it is parked; they reach it only through the state flags
+    // (and WakeLoop, so that a pass waiting for a block notices them at once).
+    //
+    // Tests drive it by spinning the event loop (processEvents) while they complete simulated
+    // buffers and move the ManualClock; LoopParkedAt() tells where it waits. They set
+    // framePeriodMs to 0 so that drawn passes do not wait for the display, and may replace
+    // TimeOfDay.
     void mnuStart_Click();
     void mnuStop_Click();
-    void File1_Click();
+    void btStart_Click();
+    void btStop_Click();
+    void Command3_Click();
+    void ckFreeze_Click();
+    void tmrWait_Timer();
+    void btMagn_Click();
+
+    // A processed pass lasts at least this long (one display frame); a pass without a block
+    // waits this long at most for a completed buffer. 0: drawn passes do not wait, and passes
+    // without a block wait for a buffer or a wake-up only.
+    double framePeriodMs = 1000.0 / 60.0;
+    // The time of day for the time ticks.
+    std::function<QTime()> TimeOfDay = [] { return QTime::currentTime(); };
+
+    // Where a run waits for the event loop. Idle: no run. BeforeFirstPass: the Start command
+    // after its step 5. AfterEvents6/14/15/16: a pass parked at that step's event point
+    // (AfterEvents14 also while waiting for a block or for the end of the frame).
+    enum class LoopPoint {
+        Idle,
+        BeforeFirstPass,
+        AfterEvents6,
+        AfterEvents14,
+        AfterSleep,
+        AfterEvents15,
+        AfterEvents16
+    };
+    // What the parked loop waits for.
+    enum class LoopWait { None, Events, Block, Frame, Sleep };
+    LoopPoint LoopParkedAt() const;
+    LoopWait LoopWaitingFor() const { return loopWait_; }
+    // Passes begun since the window was created.
+    std::uint64_t PassesBegun() const { return passesBegun_; }
+
+    std::unique_ptr<fMagnifier> magn; // the one magnifier window
 
     // ---- settings ------------------------------------------------------------------------------
     void optFilterNone_Click();
@@ -185,6 +265,60 @@ private:
     void WireHandlers();
     void FocusWaterfall();
     void OnFocusWindowChanged(QWindow* window);
+
+    // ---- loop internals (loop.cpp)
+    enum class LoopAt : std::uint8_t {
+        Stopped,
+        Repeat,
+        Step1,
+        Step7,
+        Step14,
+        Step15,
+        Step15Events,
+        Step16,
+        Step17
+    };
+    void SetUpLoop();
+    void TearDownLoop();
+    void WireLoop();
+    // Runs steps from loopAt_ until the loop parks or the run ends.
+    void ResumeLoop();
+    void RepeatStart();   // the Start command's step 6 (and 7 when the run is over)
+    void RunLoop();       // entry of RunLoop: the first pass follows
+    void PassBegin();     // steps 1 to 6
+    void PassDraw();      // steps 7 to 13
+    void PassWait();      // step 14
+    void PassSleep();     // step 15
+    void PassMagnifier(); // step 16
+    void PassEnd();       // steps 17 to 19 and the loop exit
+    void EndRun();        // the Start command's step 7
+    void Park(LoopWait wait, double ms = 0);
+    void ArmTimer(double ms);
+    void OnWakeFd();
+    void OnTimerFd();
+    void OnBlockFd();
+    // A pass waiting for a block continues at once (a flag it reads may have changed).
+    void WakeLoop();
+    // Drives a run that is still active to its end without waiting (the window is going away).
+    void FinishRunNow();
+    void PostShortcut(const QString& tag);
+
+    LoopAt loopAt_ = LoopAt::Stopped;
+    LoopWait loopWait_ = LoopWait::None;
+    bool restartPending_ = false; // a Start during a run: restart once the pass is over
+    bool passProcessed_ = false;  // this pass processed a block
+    std::int32_t columnCounter_ = 0;
+    std::int32_t listedCounter_ = 0;
+    std::int32_t loopSamples_ = 0; // the transform length the running capture was started with
+    std::int32_t text4Shown_ = -1; // what Text4 was last set to, so an unchanged count is free
+    bool timerArmed_ = false;
+    std::uint64_t passesBegun_ = 0;
+    char timeText_[9] = {};
+    int wakeFd_ = -1;
+    int timerFd_ = -1;
+    QSocketNotifier* wakeNotifier_ = nullptr;
+    QSocketNotifier* timerNotifier_ = nullptr;
+    QSocketNotifier* blockNotifier_ = nullptr;
 
     QString baseFolder_;
     analyser::BinPlan binPlan_; // the last UpdateBins' plan, read by scrRange_Change

@@ -1,0 +1,503 @@
+// The Start, Stop and Pause commands and the acquisition loop of the analyser window, run
+// step-wise on the event loop (see fFFT.h for how it parks and resumes).
+#include "analyser/fFFT.h"
+
+#include "analyser/rounding.h"
+#include "capture/mSound.h"
+#include "magnifier/fMagnifier.h"
+#include "platform/perf_counter.h"
+#include "platform/ui_events.h"
+#include "platform/wave_in.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QSocketNotifier>
+
+#include <sys/eventfd.h>
+#include <sys/timerfd.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cmath>
+
+// ---- arithmetic of a pass ---------------------------------------------------------------------
+
+namespace analyser {
+
+SpectrumFrame SpectrumFrameFor(double previousPeak, double shift) {
+    return {static_cast<float>(previousPeak * 1.05),
+            static_cast<float>(previousPeak * 1.025 - shift * previousPeak)};
+}
+
+bool AboveThreshold(int32_t threshold, double level, double contrast, double bright) {
+    return threshold < rnd(level) * contrast + bright;
+}
+
+bool TickDueAfter(int32_t passCount, bool tickDue, char lastCharacter) {
+    return passCount > 49 && (tickDue || lastCharacter == '9');
+}
+
+int32_t AdvancedStartIndex(int32_t startIndex, int64_t countStart, int64_t countEnd,
+                           int64_t countFreq, double timeScale) {
+    if (countFreq <= 0) return startIndex;
+    const double elapsed =
+        static_cast<double>(countEnd - countStart) / static_cast<double>(countFreq);
+    return rnd(startIndex + elapsed * timeScale);
+}
+
+void FormatTimeText(const QTime& time, char (&text)[9]) {
+    const int parts[3] = {time.hour(), time.minute(), time.second()};
+    for (int i = 0; i < 3; ++i) {
+        const int v = std::clamp(parts[i], 0, 99);
+        text[i * 3] = static_cast<char>('0' + v / 10);
+        text[i * 3 + 1] = static_cast<char>('0' + v % 10);
+        if (i < 2) text[i * 3 + 2] = ':';
+    }
+    text[8] = '\0';
+}
+
+} // namespace analyser
+
+// ---- the fds the parked loop waits on ---------------------------------------------------------
+
+void fFFT::SetUpLoop() {
+    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
+    auto notifier = [this](int fd, void (fFFT::*handler)()) -> QSocketNotifier* {
+        if (fd < 0) return nullptr;
+        auto* n = new QSocketNotifier(fd, QSocketNotifier::Read, this);
+        n->setEnabled(false);
+        connect(n, &QSocketNotifier::activated, this, [this, handler] { (this->*handler)(); });
+        return n;
+    };
+    wakeNotifier_ = notifier(wakeFd_, &fFFT::OnWakeFd);
+    timerNotifier_ = notifier(timerFd_, &fFFT::OnTimerFd);
+    blockNotifier_ = notifier(platform::WaveInCompletionFd(), &fFFT::OnBlockFd);
+    // The magnifier belongs to the run; it must not keep the program alive once we have closed.
+    magn->setAttribute(Qt::WA_QuitOnClose, false);
+}
+
+void fFFT::TearDownLoop() {
+    delete wakeNotifier_;
+    delete timerNotifier_;
+    delete blockNotifier_;
+    wakeNotifier_ = timerNotifier_ = blockNotifier_ = nullptr;
+    if (wakeFd_ >= 0) ::close(wakeFd_);
+    if (timerFd_ >= 0) ::close(timerFd_);
+    wakeFd_ = timerFd_ = -1;
+}
+
+void fFFT::WireLoop() {
+    btStart->onClick = [this] { btStart_Click(); };
+    btStop->onClick = [this] { btStop_Click(); };
+    Command3->onClick = [this] { Command3_Click(); };
+    ckFreeze->onClick = [this] { ckFreeze_Click(); };
+    btMagn->onClick = [this] { btMagn_Click(); };
+    tmrWait->onTimer = [this] { tmrWait_Timer(); };
+}
+
+void fFFT::ArmTimer(double ms) {
+    if (timerFd_ < 0) return;
+    // A zero setting would disarm the timer; the shortest wait is one microsecond.
+    const auto ns = static_cast<long long>(std::max(ms, 0.001) * 1e6);
+    itimerspec spec{};
+    spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
+    spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
+    ::timerfd_settime(timerFd_, 0, &spec, nullptr);
+    timerArmed_ = true;
+}
+
+void fFFT::Park(LoopWait wait, double ms) {
+    loopWait_ = wait;
+    switch (wait) {
+    case LoopWait::Events:
+        if (wakeFd_ >= 0) {
+            const std::uint64_t one = 1;
+            [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
+        }
+        break;
+    case LoopWait::Block:
+        if (ms > 0) ArmTimer(ms); // otherwise only a buffer or a wake-up ends the wait
+        break;
+    case LoopWait::Frame:
+    case LoopWait::Sleep:
+        ArmTimer(ms);
+        break;
+    case LoopWait::None:
+        break;
+    }
+}
+
+void fFFT::OnWakeFd() {
+    std::uint64_t count = 0;
+    [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
+    if (loopWait_ == LoopWait::Events) ResumeLoop();
+}
+
+void fFFT::OnTimerFd() {
+    std::uint64_t expirations = 0;
+    [[maybe_unused]] ssize_t n = ::read(timerFd_, &expirations, sizeof expirations);
+    timerArmed_ = false;
+    switch (loopWait_) {
+    case LoopWait::Frame: {
+        // The frame is measured with the performance counter, like the pass itself.
+        const double elapsedMs =
+            nuCountFreq > 0
+                ? static_cast<double>(platform::QueryPerformanceCounter() - nuCountStart) * 1000.0 /
+                      static_cast<double>(nuCountFreq)
+                : framePeriodMs;
+        if (framePeriodMs - elapsedMs > 0) {
+            ArmTimer(framePeriodMs - elapsedMs);
+            return;
+        }
+        ResumeLoop();
+        return;
+    }
+    case LoopWait::Sleep:
+    case LoopWait::Block:
+        ResumeLoop();
+        return;
+    default:
+        return;
+    }
+}
+
+void fFFT::OnBlockFd() {
+    platform::WaveInClearCompletions();
+    if (loopWait_ == LoopWait::Block) ResumeLoop();
+}
+
+void fFFT::WakeLoop() {
+    if (loopWait_ != LoopWait::Block) return;
+    Park(LoopWait::Events);
+}
+
+fFFT::LoopPoint fFFT::LoopParkedAt() const {
+    switch (loopAt_) {
+    case LoopAt::Stopped:
+        return LoopPoint::Idle;
+    case LoopAt::Repeat:
+        return LoopPoint::BeforeFirstPass;
+    case LoopAt::Step7:
+        return LoopPoint::AfterEvents6;
+    case LoopAt::Step15:
+        return LoopPoint::AfterEvents14;
+    case LoopAt::Step15Events:
+        return LoopPoint::AfterSleep;
+    case LoopAt::Step16:
+        return LoopPoint::AfterEvents15;
+    case LoopAt::Step17:
+        return LoopPoint::AfterEvents16;
+    default:
+        return LoopPoint::AfterEvents14; // only seen from inside a step
+    }
+}
+
+// ---- the driver ------------------------------------------------------------------------------
+
+void fFFT::ResumeLoop() {
+    if (timerArmed_) {
+        const itimerspec off{};
+        ::timerfd_settime(timerFd_, 0, &off, nullptr);
+        timerArmed_ = false;
+    }
+    loopWait_ = LoopWait::None;
+    while (loopWait_ == LoopWait::None) {
+        switch (loopAt_) {
+        case LoopAt::Stopped:
+            return;
+        case LoopAt::Repeat:
+            RepeatStart();
+            break;
+        case LoopAt::Step1:
+            PassBegin();
+            break;
+        case LoopAt::Step7:
+            PassDraw();
+            break;
+        case LoopAt::Step14:
+            PassWait();
+            break;
+        case LoopAt::Step15:
+            PassSleep();
+            break;
+        case LoopAt::Step15Events:
+            loopAt_ = LoopAt::Step16;
+            Park(LoopWait::Events);
+            break;
+        case LoopAt::Step16:
+            PassMagnifier();
+            break;
+        case LoopAt::Step17:
+            PassEnd();
+            break;
+        }
+    }
+}
+
+void fFFT::FinishRunNow() {
+    if (loopAt_ == LoopAt::Stopped) return;
+    isIdle = true;
+    isStopRequested = true;
+    // Every wait ends at once; the pass runs to its end, the loop returns and the run ends.
+    while (loopAt_ != LoopAt::Stopped) ResumeLoop();
+}
+
+// ---- commands ---------------------------------------------------------------------------------
+
+void fFFT::mnuStart_Click() {
+    if (closed_) return;
+    FocusWaterfall();
+    ckFreeze->setValue(0);
+    isFrozen = false;
+    nuBufferCount = 2 * nuResolution;
+    lbBuffering->show();
+    tmrWait_Timer();
+    tmrWait->setEnabled(true);
+    isBuffering = true;
+    isIdle = false;
+    isStopRequested = false;
+    if (loopAt_ != LoopAt::Stopped) {
+        // A Start during a run restarts it once the current pass is over.
+        restartPending_ = true;
+        WakeLoop();
+        return;
+    }
+    for (QSocketNotifier* n : {wakeNotifier_, timerNotifier_, blockNotifier_})
+        if (n) n->setEnabled(true);
+    loopAt_ = LoopAt::Repeat;
+    Park(LoopWait::Events);
+}
+
+void fFFT::mnuStop_Click() {
+    FocusWaterfall();
+    lbBuffering->hide();
+    tmrWait->setEnabled(false);
+    isIdle = true;
+    isStopRequested = true;
+    btMagn->setEnabled(false);
+    WakeLoop();
+}
+
+void fFFT::PostShortcut(const QString& tag) {
+    // The command runs from the event loop once the click handler has returned.
+    for (QAction* action : mnuRun->actions())
+        if (action->data().toString() == tag)
+            platform::PostCommand(action, [action] { action->trigger(); });
+}
+
+void fFFT::btStart_Click() {
+    PostShortcut(mnuStart->data().toString());
+    FocusWaterfall();
+    Command3->setFocus();
+}
+
+void fFFT::btStop_Click() {
+    PostShortcut(mnuStop->data().toString());
+    FocusWaterfall();
+}
+
+void fFFT::Command3_Click() {
+    ckFreeze->setValue(1);
+}
+
+void fFFT::ckFreeze_Click() {
+    isFrozen = ckFreeze->Value() == 1;
+    FocusWaterfall();
+    WakeLoop();
+}
+
+void fFFT::tmrWait_Timer() {
+    lbBuffering->setCaption(QString::fromStdString(analyser::BufferingCaption(nuBufferCount)));
+    nuBufferCount = nuBufferCount - 1;
+    if (nuBufferCount <= 0) tmrWait->setEnabled(false);
+}
+
+void fFFT::btMagn_Click() {
+    ToggleMagnifier(isMagnifier, *magn);
+    FocusWaterfall();
+    WakeLoop();
+}
+
+// ---- the Start command's repetition and the passes --------------------------------------------
+
+void fFFT::RepeatStart() {
+    // Checked before each repetition too: a Stop or a close that came while the Start command
+    // let events run must not open the capture again.
+    if (isIdle) {
+        EndRun();
+        return;
+    }
+    oFourier->NumberOfSamples(nuFftSize);
+    isStopRequested = false;
+    if (mSound::StartCapture(nuFftSize, nuSampleRate)) {
+        loopSamples_ = nuFftSize;
+        nuTimeScale = nuSampleRate * 1.05;
+        lbFreq->show();
+        RunLoop();
+    } else {
+        lbBuffering->hide();
+        isIdle = true;
+        EndRun();
+    }
+}
+
+void fFFT::RunLoop() {
+    nuPeak = 1.0;
+    columnCounter_ = 0;
+    listedCounter_ = 0;
+    restartPending_ = false;
+    loopAt_ = LoopAt::Step1;
+}
+
+void fFFT::EndRun() {
+    loopAt_ = LoopAt::Stopped;
+    loopWait_ = LoopWait::None;
+    restartPending_ = false;
+    for (QSocketNotifier* n : {wakeNotifier_, timerNotifier_, blockNotifier_})
+        if (n) n->setEnabled(false);
+    if (timerArmed_) {
+        const itimerspec off{};
+        ::timerfd_settime(timerFd_, 0, &off, nullptr);
+        timerArmed_ = false;
+    }
+    CloseMagnifierAtRunEnd(isMagnifier, *magn);
+}
+
+void fFFT::PassBegin() {
+    ++passesBegun_;
+    nuCountStart = platform::QueryPerformanceCounter();
+    columnCounter_ = 0;
+    passProcessed_ = false;
+    // Cleared before the poll: a buffer that completes after it notifies again.
+    platform::WaveInClearCompletions();
+    if (!mSound::BufferReady() || isFrozen) {
+        loopAt_ = LoopAt::Step14;
+        return;
+    }
+    passProcessed_ = true;
+    const std::int32_t first = mSound::nuStartIndex;
+    for (std::int32_t k = 1; k <= loopSamples_; ++k)
+        oFourier->RealIn(k, mSound::SampleAt(first + k - 1, loopSamples_));
+    List1->Clear();
+    if (isBuffering) {
+        lbBuffering->hide();
+        isBuffering = false;
+        btMagn->setEnabled(true);
+    }
+    loopAt_ = LoopAt::Step7;
+    Park(LoopWait::Events);
+}
+
+void fFFT::PassDraw() {
+    const analyser::SpectrumFrame frame = analyser::SpectrumFrameFor(nuPeak, nuShift);
+    picSpectrum->setScaleHeight(frame.scaleHeight);
+    const float baseline = frame.baseline;
+    nuPeak = 0.1;
+    picSpectrum->Cls();
+    picSpectrum->CurrentX = -1;
+    picSpectrum->CurrentY = baseline;
+
+    // A range change that arrived before the restart may name bins beyond the transform held
+    // now, or more columns than the filter history has; both are clipped.
+    const std::int32_t firstBin = std::max(nuFirstBin, 0);
+    const std::int32_t lastBin = std::min({nuLastBin, loopSamples_ - 1, firstBin + nuWaterWidth});
+    columnCounter_ = 0;
+    listedCounter_ = 0;
+    for (std::int32_t j = firstBin; j <= lastBin; ++j) {
+        const double v = oFourier->ComplexOut(j + 1);
+        nuLevel = ConditionBin(v, columnCounter_);
+        if (nuLevel > nuPeak) nuPeak = nuLevel;
+        picSpectrum->LineTo(static_cast<float>(columnCounter_),
+                            static_cast<float>(baseline - nuGain * nuLevel));
+        if (nuHumFirst <= j && j <= nuHumLast) nuLevel = nuLevel / nuHumDivisor;
+        picWaterfall->SetPixel(columnCounter_, 1, LevelToColour(nuContrast * nuLevel + nuBright));
+        if (analyser::AboveThreshold(VScroll1->Value(), nuLevel, nuContrast, nuBright))
+            List1->AddItem(QString::number(listedCounter_));
+        ++columnCounter_;
+        ++listedCounter_;
+    }
+
+    picWaterfall->CopyDownOnePixel(nuWaterWidth, nuWaterHeight);
+
+    analyser::FormatTimeText(TimeOfDay(), timeText_);
+    nuPassCount = nuPassCount + 1;
+    const char last = timeText_[7];
+    isTickDue = analyser::TickDueAfter(nuPassCount, isTickDue, last);
+    if (isTicks && isTickDue && last == '0') {
+        picWaterfall->Line(picWaterfall->ScaleWidth(), 2, 0, 2);
+        picWaterfall->CurrentY = picWaterfall->CurrentY + 1;
+        picWaterfall->Print(QString::fromLatin1(timeText_, 8));
+        isTickDue = false;
+        nuPassCount = 0;
+    }
+    loopAt_ = LoopAt::Step14;
+}
+
+void fFFT::PassWait() {
+    loopAt_ = LoopAt::Step15;
+    if (passProcessed_) {
+        // Paced: a processed pass lasts at least one display frame, measured from step 1.
+        const double elapsedMs =
+            nuCountFreq > 0
+                ? static_cast<double>(platform::QueryPerformanceCounter() - nuCountStart) * 1000.0 /
+                      static_cast<double>(nuCountFreq)
+                : 0.0;
+        if (framePeriodMs - elapsedMs > 0)
+            Park(LoopWait::Frame, framePeriodMs - elapsedMs);
+        else
+            Park(LoopWait::Events);
+        return;
+    }
+    // Without a block there is nothing to do until a buffer completes or a handler changes a
+    // flag; a buffer that is already done is taken by the next pass at once.
+    const bool bufferDone =
+        mSound::hWaveIn != 0 &&
+        (mSound::aHeaders[mSound::nuCurrentBuffer & 1].dwFlags.load() & platform::WHDR_DONE);
+    if (isStopRequested || restartPending_ || bufferDone)
+        Park(LoopWait::Events);
+    else
+        Park(LoopWait::Block, framePeriodMs);
+}
+
+void fFFT::PassSleep() {
+    if (nuSleepMs != 0) {
+        loopAt_ = LoopAt::Step15Events;
+        Park(LoopWait::Sleep, nuSleepMs);
+        return;
+    }
+    loopAt_ = LoopAt::Step16;
+}
+
+void fFFT::PassMagnifier() {
+    loopAt_ = LoopAt::Step17;
+    if (isMagnifier) {
+        magn->Repaint();
+        Park(LoopWait::Events);
+    }
+}
+
+void fFFT::PassEnd() {
+    if (columnCounter_ != 0) {
+        nuCountEnd = platform::QueryPerformanceCounter();
+        mSound::nuStartIndex = analyser::AdvancedStartIndex(mSound::nuStartIndex, nuCountStart,
+                                                            nuCountEnd, nuCountFreq, nuTimeScale);
+    }
+    if (listedCounter_ != text4Shown_) {
+        Text4->setText(QString::number(listedCounter_));
+        text4Shown_ = listedCounter_;
+    }
+    if (!isStopRequested) {
+        loopAt_ = restartPending_ ? LoopAt::Repeat : LoopAt::Step1;
+        return;
+    }
+    // Loop exit. Ended for a restart (a new rate or resolution): a fresh countdown.
+    if (!isIdle) {
+        nuBufferCount = 2 * nuResolution;
+        tmrWait->setEnabled(true);
+        tmrWait_Timer();
+        lbBuffering->show();
+        isBuffering = true;
+    }
+    loopAt_ = LoopAt::Repeat;
+}
