@@ -63,14 +63,20 @@ void BM_Fftw(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
-// Interleaved by length so both sides of each comparison run under the same machine load.
-void Lengths(benchmark::internal::Benchmark* b) {
-    for (int n = 1024; n <= 32768; n *= 2) b->Arg(n);
-}
-
 } // namespace
 
-BENCHMARK(BM_Tonvault)->Apply(Lengths)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_Fftw)->Apply(Lengths)->Unit(benchmark::kMicrosecond);
-
-BENCHMARK_MAIN();
+// Registered side by side per length, so both halves of each comparison run close together in
+// time, under the same machine load.
+int main(int argc, char** argv) {
+    for (int n = 1024; n <= 32768; n *= 2) {
+        benchmark::RegisterBenchmark("BM_Tonvault", BM_Tonvault)
+            ->Arg(n)
+            ->Unit(benchmark::kMicrosecond);
+        benchmark::RegisterBenchmark("BM_Fftw", BM_Fftw)->Arg(n)->Unit(benchmark::kMicrosecond);
+    }
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

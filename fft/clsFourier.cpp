@@ -136,11 +136,6 @@ const Complex& clsFourier::GetOutput(std::int32_t Index) {
     return aData[static_cast<std::size_t>(Index - 1)];
 }
 
-double clsFourier::ComplexOut(std::int32_t Index) {
-    const Complex& c = GetOutput(Index);
-    return std::sqrt(c.Re * c.Re + c.Im * c.Im);
-}
-
 double clsFourier::RealOut(std::int32_t Index) {
     return GetOutput(Index).Re;
 }

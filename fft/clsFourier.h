@@ -2,6 +2,7 @@
 // a radix-2 decimation-in-time FFT on the first output read, and read back one element at a time.
 #pragma once
 
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <new>
@@ -117,4 +118,13 @@ inline void clsFourier::RealIn(std::int32_t Index, double nuValueIn) {
         return;
     }
     RealInElsewhere(Index, nuValueIn);
+}
+
+// Inline for the same reason: after the frame's one transform, each displayed bin is a load and
+// a square root.
+inline double clsFourier::ComplexOut(std::int32_t Index) {
+    const Complex& c = !isPending && !isSizeUnknown && Index >= 1 && Index <= nuMaxIndex + 1
+                           ? aData[static_cast<std::size_t>(Index - 1)]
+                           : GetOutput(Index);
+    return std::sqrt(c.Re * c.Re + c.Im * c.Im);
 }
