@@ -242,8 +242,12 @@ namespace {
 }
 
 bool CpuHasAvx2() {
+    // Safe even when an engine is built by a static constructor that runs before the runtime's.
+    __builtin_cpu_init();
     return __builtin_cpu_supports("avx2");
 }
+
+#undef TONVAULT_AVX2
 
 #else
 
