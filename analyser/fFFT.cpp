@@ -1,6 +1,7 @@
 #include "analyser/fFFT.h"
 
 #include "analyser/rounding.h"
+#include "analyser/sample_library.h"
 #include "capture/mSound.h"
 #include "magnifier/fMagnifier.h"
 #include "platform/perf_counter.h"
@@ -219,7 +220,36 @@ void fFFT::WireHandlers() {
     connect(mnuStart, &QAction::triggered, this, [this] { mnuStart_Click(); });
     connect(mnuStop, &QAction::triggered, this, [this] { mnuStop_Click(); });
     connect(mnuExit, &QAction::triggered, this, [this] { mnuExit_Click(); });
+
+    // The list shows only names the library can save and delete.
+    File1->setFilter(analyser::IsSafeSampleName);
     File1->onClick = [this] { File1_Click(); };
+    Command1->onClick = [this] { Command1_Click(); };
+    Command2->onClick = [this] { Command2_Click(); };
+
+    // A picture handles its own pointer moves; passed on, they would reach the background and
+    // empty the readout they have just set.
+    for (PictureBox* picture : {picSpectrum, picWaterfall, Picture1})
+        picture->setAttribute(Qt::WA_NoMousePropagation);
+    picSpectrum->onMouseMove = [this](Qt::MouseButtons b, Qt::KeyboardModifiers k, double x,
+                                      double y) { picSpectrum_MouseMove(b, k, x, y); };
+    picWaterfall->onMouseMove = [this](Qt::MouseButtons b, Qt::KeyboardModifiers k, double x,
+                                       double y) { picWaterfall_MouseMove(b, k, x, y); };
+    Form->onMouseMove = [this](Qt::MouseButtons b, Qt::KeyboardModifiers k, double x, double y) {
+        Form_MouseMove(b, k, x, y);
+    };
+    for (int i = 0; i < static_cast<int>(fr.size()); ++i)
+        if (fr[static_cast<size_t>(i)])
+            fr[static_cast<size_t>(i)]->onMouseMove =
+                [this, i](Qt::MouseButtons b, Qt::KeyboardModifiers k, double x, double y) {
+                    fr_MouseMove(i, b, k, x, y);
+                };
+    Frame1->onMouseMove = [this](Qt::MouseButtons b, Qt::KeyboardModifiers k, double x, double y) {
+        Frame1_MouseMove(b, k, x, y);
+    };
+    picSpectrum->onGotFocus = [this] { picSpectrum_GotFocus(); };
+    picWaterfall->onClick = [this] { picWaterfall_Click(); };
+    Picture1->onClick = [this] { Picture1_Click(); };
 
     optFilterNone->onClick = [this] { optFilterNone_Click(); };
     optSavGol->onClick = [this] { optSavGol_Click(); };
@@ -339,8 +369,6 @@ void fFFT::closeEvent(QCloseEvent* event) {
 void fFFT::mnuExit_Click() {
     close();
 }
-
-void fFFT::File1_Click() {}
 
 // ---- filter, hum band, time window ------------------------------------------------------------
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "analyser/conditioning.h"
+#include "analyser/sample_library.h"
 #include "analyser/scaling.h"
 #include "fft/clsFourier.h"
 #include "platform/ui_controls.h"
@@ -178,8 +179,29 @@ public:
     // True once the window has been closed (by the user, Exit, or a failed device check).
     bool IsClosed() const { return closed_; }
 
-    // The sample display is added with the sample library; until then it does nothing.
+    // ---- the sample library (sample_library.cpp) ------------------------------------------------
+    // Save sample: the whole waterfall under Text1's name; the list is re-read whatever happened.
+    void Command1_Click();
+    // Show sample: the selected entry's name in Text1 and Label1, its picture in Picture1 (kept
+    // when the file is missing or not an image).
     void File1_Click();
+    // Delete: the selected entry's marker, never the protected sample's; the list is re-read.
+    void Command2_Click();
+
+    // ---- pointer readout and picture clicks (readouts.cpp) --------------------------------------
+    // x, y in the picture's own pixels; x may lie outside it while a button is held.
+    void picSpectrum_MouseMove(Qt::MouseButtons button, Qt::KeyboardModifiers shift, double x,
+                               double y);
+    void picWaterfall_MouseMove(Qt::MouseButtons button, Qt::KeyboardModifiers shift, double x,
+                                double y);
+    // Off the pictures: the readout is emptied.
+    void Form_MouseMove(Qt::MouseButtons button, Qt::KeyboardModifiers shift, double x, double y);
+    void fr_MouseMove(int index, Qt::MouseButtons button, Qt::KeyboardModifiers shift, double x,
+                      double y);
+    void Frame1_MouseMove(Qt::MouseButtons button, Qt::KeyboardModifiers shift, double x, double y);
+    void picSpectrum_GotFocus();
+    void picWaterfall_Click();
+    void Picture1_Click();
 
     // ---- the Start and Stop commands and the acquisition loop (loop.cpp) ----------------------
     //
@@ -264,6 +286,8 @@ private:
     void BuildControls();
     void WireHandlers();
     void FocusWaterfall();
+    // The library's two folders under the program's folder.
+    analyser::SampleFolders Folders() const;
     void OnFocusWindowChanged(QWindow* window);
 
     // ---- loop internals (loop.cpp)

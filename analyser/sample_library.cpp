@@ -1,5 +1,7 @@
 #include "analyser/sample_library.h"
 
+#include "analyser/fFFT.h"
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -251,3 +253,37 @@ std::optional<QImage> LoadSamplePicture(const SampleFolders& folders, const std:
 }
 
 } // namespace analyser
+
+// ---- the window's library commands ------------------------------------------------------------
+
+analyser::SampleFolders fFFT::Folders() const {
+    return analyser::SampleFoldersFor(fs::path(baseFolder_.toStdString()));
+}
+
+void fFFT::Command1_Click() {
+    // The name exactly as typed; SaveSample refuses what is not a bare file name.
+    const std::string name = Text1->Text().toStdString();
+    analyser::SaveSample(Folders(), name, picWaterfall->Image());
+    File1->Refresh();
+    FocusWaterfall();
+}
+
+void fFFT::File1_Click() {
+    const QString name = File1->FileName();
+    Text1->setText(name);
+    Label1->setCaption(name + " Sample");
+    // Loaded through the library first: a missing, unsafe, cut-off or foreign file leaves the
+    // picture on show as it is.
+    const analyser::SampleFolders folders = Folders();
+    if (!analyser::LoadSamplePicture(folders, name.toStdString())) return;
+    Picture1->LoadPicture(QString::fromStdString((folders.pictures / name.toStdString()).string()));
+}
+
+void fFFT::Command2_Click() {
+    const std::string name = File1->FileName().toStdString();
+    if (name != analyser::kProtectedSample) {
+        analyser::DeleteSample(Folders(), name);
+        File1->Refresh();
+    }
+    FocusWaterfall();
+}
