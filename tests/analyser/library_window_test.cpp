@@ -2,8 +2,10 @@
 // list, "Delete" and the sample picture, on a temporary program folder and a simulated device.
 #include "analyser/fFFT.h"
 #include "platform/message_box.h"
+#include "platform/ui_events.h"
 #include "platform/wave_in_simulated.h"
 
+#include <QApplication>
 #include <QDir>
 #include <QDirIterator>
 #include <QFile>
@@ -239,6 +241,20 @@ TEST_F(LibraryWindowTest, UnsafeNamesWriteNothingAnywhereButTheListIsReRead) {
     save("steel");
     EXPECT_EQ(rowOf("we|rd"), -1);
     EXPECT_EQ(rowOf(".hidden"), -1);
+}
+
+TEST_F(LibraryWindowTest, SaveAndDeleteLeaveTheKeyboardOnTheWaterfall) {
+    w().activateWindow();
+    platform::DoEvents();
+    w().Text1->setFocus();
+    if (QApplication::focusWidget() != w().Text1)
+        GTEST_SKIP() << "this display gives the window no keyboard focus";
+    save("lead");
+    EXPECT_EQ(QApplication::focusWidget(), w().picWaterfall);
+    w().File1->setFocus();
+    w().File1->setListIndex(rowOf("lead"));
+    w().Command2->click();
+    EXPECT_EQ(QApplication::focusWidget(), w().picWaterfall);
 }
 
 TEST_F(LibraryWindowTest, MissingFoldersListNothingAndSaveNothing) {
