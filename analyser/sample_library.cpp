@@ -94,7 +94,9 @@ SampleFolders SampleFoldersFor(const fs::path& base) {
 }
 
 bool IsSafeSampleName(const std::string& name) {
-    if (name.empty() || name == "." || name == "..") return false;
+    // A leading dot would make a hidden file: saved, yet never listed, and in the namespace of
+    // our own temporary files.
+    if (name.empty() || name.front() == '.') return false;
     constexpr std::string_view kForbidden = "/\\<>:\"|?*";
     for (const char ch : name) {
         const auto u = static_cast<unsigned char>(ch);
@@ -114,7 +116,6 @@ std::vector<std::string> ListSamples(const fs::path& dataFolder) {
         std::error_code typeError;
         if (!it->is_regular_file(typeError)) continue;
         std::string name = it->path().filename().string();
-        if (name.empty() || name.front() == '.') continue;
         if (!IsSafeSampleName(name)) continue;
         names.push_back(std::move(name));
     }

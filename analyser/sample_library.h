@@ -23,8 +23,9 @@ SampleFolders SampleFoldersFor(const std::filesystem::path& base);
 // The sample that ships with the program and can be replaced but never deleted.
 inline constexpr const char* kProtectedSample = "default noise";
 
-// A name is a bare file name: not empty, not "." or "..", and free of "/", "\", control
-// characters and <>:"|?*. Anything else is refused by every step below.
+// A name is a bare, visible file name: not empty, not starting with "." (so not "." or ".."
+// either), and free of "/", "\", control characters and <>:"|?*. Anything else is refused by
+// every step below.
 bool IsSafeSampleName(const std::string& name);
 
 // Names of the non-hidden regular files of the data folder that are safe sample names,
