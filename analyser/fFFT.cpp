@@ -345,12 +345,29 @@ void fFFT::OnFocusWindowChanged(QWindow* window) {
         return;
     }
     if (!previous || previous == window) return;
+    if (!analyser::ReturnFromCountsAsActivation(previous->type())) return;
     for (QWidget* top : QApplication::topLevelWidgets())
         if (top->windowHandle() == previous && !qobject_cast<QDialog*>(top)) {
             Form_Activate();
             return;
         }
 }
+
+namespace analyser {
+
+bool ReturnFromCountsAsActivation(Qt::WindowType previousType) {
+    // Menus, tooltips and dialogs are part of using this window, not a switch between windows:
+    // closing the "Run" menu must not reselect the first sample and replace a typed name.
+    switch (previousType) {
+    case Qt::Window:
+    case Qt::Tool:
+        return true;
+    default:
+        return false;
+    }
+}
+
+} // namespace analyser
 
 void fFFT::Form_QueryUnload() {
     mSound::StopCapture();

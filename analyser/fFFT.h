@@ -53,6 +53,10 @@ int32_t AdvancedStartIndex(int32_t startIndex, int64_t countStart, int64_t count
 // "HH:mm:ss" (24-hour) into a fixed buffer, so taking the time text never allocates.
 void FormatTimeText(const QTime& time, char (&text)[9]);
 
+// Whether getting the focus back from another of the program's windows of this type makes the
+// window "activated": only from ordinary windows, not from menus, tooltips or dialogs.
+bool ReturnFromCountsAsActivation(Qt::WindowType previousType);
+
 } // namespace analyser
 
 class fFFT : public QMainWindow {

@@ -10,8 +10,10 @@
 #include <QAction>
 #include <QDir>
 #include <QFile>
+#include <QMenu>
 #include <QMenuBar>
 #include <QTemporaryDir>
+#include <QWindow>
 
 #include <gtest/gtest.h>
 
@@ -242,3 +244,18 @@ TEST(StartupWithoutDeviceTest, ClosesAfterTheOneDeviceMessage) {
 }
 
 } // namespace
+
+// Closing the "Run" menu hands the focus back from a popup: that is using the window, not
+// switching to it, and must not reselect the first sample over a typed name.
+TEST(ActivationRule, OnlyOrdinaryWindowsHandActivationBack) {
+    EXPECT_TRUE(analyser::ReturnFromCountsAsActivation(Qt::Window));
+    EXPECT_TRUE(analyser::ReturnFromCountsAsActivation(Qt::Tool));
+    for (Qt::WindowType t : {Qt::Popup, Qt::ToolTip, Qt::Dialog, Qt::Sheet, Qt::SplashScreen})
+        EXPECT_FALSE(analyser::ReturnFromCountsAsActivation(t)) << t;
+
+    QMenu menu;
+    menu.addAction("Start");
+    menu.winId();
+    ASSERT_NE(menu.windowHandle(), nullptr);
+    EXPECT_FALSE(analyser::ReturnFromCountsAsActivation(menu.windowHandle()->type()));
+}
