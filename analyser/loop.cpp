@@ -413,7 +413,7 @@ void fFFT::PassDraw() {
         if (nuHumFirst <= j && j <= nuHumLast) nuLevel = nuLevel / nuHumDivisor;
         picWaterfall->SetPixel(columnCounter_, 1, LevelToColour(nuContrast * nuLevel + nuBright));
         if (analyser::AboveThreshold(VScroll1->Value(), nuLevel, nuContrast, nuBright))
-            List1->AddItem(QString::number(listedCounter_));
+            List1->AddNumber(listedCounter_);
         ++columnCounter_;
         ++listedCounter_;
     }

@@ -172,11 +172,54 @@ TextBox::TextBox(const QString& text, QWidget* parent) : QLineEdit(text, parent)
     });
 }
 
-ListBox::ListBox(QWidget* parent) : QListWidget(parent) {}
+namespace {
+
+// Column numbers of the widest waterfall and then some; copies of these strings share their data.
+const std::vector<QString>& NumberTexts() {
+    static const std::vector<QString> texts = [] {
+        std::vector<QString> t;
+        t.reserve(4096);
+        for (int i = 0; i < 4096; ++i) t.push_back(QString::number(i));
+        return t;
+    }();
+    return texts;
+}
+
+} // namespace
+
+ListBox::ListBox(QWidget* parent) : QListWidget(parent) {
+    items_.reserve(4096);
+    NumberTexts();
+}
+
+void ListBox::AddItem(const QString& item) {
+    items_.push_back(item);
+    if (isVisible()) addItem(item);
+}
+
+void ListBox::AddNumber(int value) {
+    const auto& texts = NumberTexts();
+    if (value >= 0 && value < static_cast<int>(texts.size()))
+        AddItem(texts[static_cast<std::size_t>(value)]);
+    else
+        AddItem(QString::number(value));
+}
+
+void ListBox::Clear() {
+    items_.clear();
+    if (count() > 0) clear();
+}
 
 QString ListBox::List(int index) const {
-    const QListWidgetItem* it = item(index);
-    return it ? it->text() : QString();
+    if (index < 0 || index >= ListCount()) return QString();
+    return items_[static_cast<std::size_t>(index)];
+}
+
+void ListBox::showEvent(QShowEvent* event) {
+    // The rows were not kept up to date while hidden.
+    clear();
+    for (const QString& item : items_) addItem(item);
+    QListWidget::showEvent(event);
 }
 
 // ---- FileListBox ------------------------------------------------------------------------------

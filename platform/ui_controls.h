@@ -135,13 +135,23 @@ public:
     std::function<void()> onChange;
 };
 
+// A list of texts. The entries live in a buffer reserved once, so clearing and refilling the
+// list on every pass allocates nothing; the rows on screen follow only while it is visible.
 class ListBox : public QListWidget {
 public:
     explicit ListBox(QWidget* parent);
-    void AddItem(const QString& item) { addItem(item); }
-    void Clear() { clear(); }
-    int ListCount() const { return count(); }
+    void AddItem(const QString& item);
+    // Adds the decimal text of value; small non-negative numbers come from a table made once.
+    void AddNumber(int value);
+    void Clear();
+    int ListCount() const { return static_cast<int>(items_.size()); }
     QString List(int index) const;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+
+private:
+    std::vector<QString> items_;
 };
 
 // The files of one folder: every regular file that is not hidden, sorted by the byte order of

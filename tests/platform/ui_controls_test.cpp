@@ -266,6 +266,36 @@ TEST(LabelTest, AutoSizeFollowsTheCaption) {
     EXPECT_EQ(fixed.width(), 40);
 }
 
+// The loop refills a hidden list on every pass: its entries must be right without rows on
+// screen, and the rows must match them as soon as the list is shown.
+TEST(ListBoxTest, KeepsEntriesWhileHiddenAndShowsThemWhenShown) {
+    QWidget window;
+    ListBox list(&window);
+    list.hide();
+    window.show();
+    for (int pass = 0; pass < 3; ++pass) {
+        list.Clear();
+        for (int n : {0, 7, 780, 4095, 4096, -3}) list.AddNumber(n + pass);
+    }
+    list.AddItem("last");
+    ASSERT_EQ(list.ListCount(), 7);
+    EXPECT_EQ(list.List(0), "2");
+    EXPECT_EQ(list.List(2), "782");
+    EXPECT_EQ(list.List(3), "4097");
+    EXPECT_EQ(list.List(5), "-1");
+    EXPECT_EQ(list.List(6), "last");
+    EXPECT_EQ(list.List(7), QString());
+    EXPECT_EQ(list.count(), 0); // no rows were made while hidden
+
+    list.show();
+    ASSERT_EQ(list.count(), 7);
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(list.item(i)->text(), list.List(i)) << i;
+    list.Clear();
+    list.AddNumber(12);
+    ASSERT_EQ(list.count(), 1);
+    EXPECT_EQ(list.item(0)->text(), "12");
+}
+
 TEST(VisibilityTest, OwnFlagIgnoresHiddenContainers) {
     QWidget window;
     QWidget panel(&window);
