@@ -275,9 +275,8 @@ void fFFT::File1_Click() {
     Label1->setCaption(name + " Sample");
     // Loaded through the library first: a missing, unsafe, cut-off or foreign file leaves the
     // picture on show as it is.
-    const analyser::SampleFolders folders = Folders();
-    if (!analyser::LoadSamplePicture(folders, name.toStdString())) return;
-    Picture1->LoadPicture(QString::fromStdString((folders.pictures / name.toStdString()).string()));
+    if (const auto picture = analyser::LoadSamplePicture(Folders(), name.toStdString()))
+        Picture1->SetPicture(*picture);
 }
 
 void fFFT::Command2_Click() {

@@ -177,8 +177,13 @@ bool PictureBox::SaveBmp(const QString& path) const {
 
 bool PictureBox::LoadPicture(const QString& path) {
     QImage picture;
-    if (!picture.load(path) || picture.isNull()) return false;
-    picture = picture.convertToFormat(QImage::Format_RGB32);
+    if (!picture.load(path)) return false;
+    return SetPicture(picture);
+}
+
+bool PictureBox::SetPicture(const QImage& source) {
+    if (source.isNull()) return false;
+    const QImage picture = source.convertToFormat(QImage::Format_RGB32);
     image_.fill(ToRgb32(back_));
     const int w = std::min(picture.width(), image_.width());
     const int h = std::min(picture.height(), image_.height());

@@ -64,6 +64,8 @@ public:
     // Shows the picture in the file (format read from the content) from the top-left corner,
     // unscaled, on the back colour. On failure nothing changes and false is returned.
     bool LoadPicture(const QString& path);
+    // The same for a picture already in memory; a null image changes nothing.
+    bool SetPicture(const QImage& picture);
 
     const QImage& Image() const { return image_; }
 
