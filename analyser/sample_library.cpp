@@ -1,6 +1,7 @@
 #include "analyser/sample_library.h"
 
 #include "analyser/fFFT.h"
+#include "platform/file_names.h"
 
 #include <algorithm>
 #include <atomic>
@@ -119,7 +120,7 @@ std::vector<std::string> ListSamples(const fs::path& dataFolder) {
         if (!IsSafeSampleName(name)) continue;
         names.push_back(std::move(name));
     }
-    std::sort(names.begin(), names.end());
+    std::sort(names.begin(), names.end(), platform::FileNameLess);
     return names;
 }
 

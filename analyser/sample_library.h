@@ -29,7 +29,8 @@ inline constexpr const char* kProtectedSample = "default noise";
 bool IsSafeSampleName(const std::string& name);
 
 // Names of the non-hidden regular files of the data folder that are safe sample names,
-// sorted by the byte order of their UTF-8 names. A missing or unreadable folder lists nothing.
+// sorted by name ignoring letter case (platform::FileNameLess). A missing or unreadable folder
+// lists nothing.
 std::vector<std::string> ListSamples(const std::filesystem::path& dataFolder);
 
 // The picture as an uncompressed 24-bit bottom-up BMP file image.

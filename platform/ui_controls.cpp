@@ -1,5 +1,7 @@
 #include "platform/ui_controls.h"
 
+#include "platform/file_names.h"
+
 #include <QDir>
 #include <QMouseEvent>
 
@@ -249,7 +251,7 @@ void FileListBox::Refresh() {
             if (!filter_ || filter_(name)) names.push_back(std::move(name));
         }
     }
-    std::sort(names.begin(), names.end());
+    std::sort(names.begin(), names.end(), FileNameLess);
 
     fromCode_ = true;
     clear();

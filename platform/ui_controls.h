@@ -154,8 +154,8 @@ private:
     std::vector<QString> items_;
 };
 
-// The files of one folder: every regular file that is not hidden, sorted by the byte order of
-// the names. The folder is read when the path is set and at Refresh only.
+// The files of one folder: every regular file that is not hidden, sorted by name ignoring
+// letter case (FileNameLess). The folder is read when the path is set and at Refresh only.
 class FileListBox : public QListWidget {
 public:
     explicit FileListBox(QWidget* parent);

@@ -203,7 +203,7 @@ TEST_F(FileListTest, ListsVisibleFilesByNameAndSelectsFromCodeWithAClick) {
     QStringList shown;
     list.onClick = [&] { shown << list.FileName(); };
     list.setPath(dir_.path());
-    EXPECT_EQ(names(list), (QStringList{"Coin", "a ring", "default noise", "zinc"}));
+    EXPECT_EQ(names(list), (QStringList{"a ring", "Coin", "default noise", "zinc"}));
     EXPECT_EQ(list.ListIndex(), -1);
     EXPECT_TRUE(shown.isEmpty()) << "reading the folder is not a click";
 
@@ -224,14 +224,15 @@ TEST_F(FileListTest, RefreshShowsNewFilesAndKeepsTheSelectionByName) {
     int clicks = 0;
     list.onClick = [&] { ++clicks; };
     list.setPath(dir_.path());
-    list.setListIndex(1); // "a ring"
+    list.setListIndex(1); // "Coin"
     touch("Bell");
     list.Refresh();
-    EXPECT_EQ(names(list), (QStringList{"Bell", "Coin", "a ring", "default noise", "zinc"}));
-    EXPECT_EQ(list.FileName(), "a ring");
+    EXPECT_EQ(names(list), (QStringList{"a ring", "Bell", "Coin", "default noise", "zinc"}));
+    EXPECT_EQ(list.FileName(), "Coin");
+    EXPECT_EQ(list.ListIndex(), 2);
     EXPECT_EQ(clicks, 1);
 
-    ASSERT_TRUE(QFile::remove(dir_.path() + "/a ring"));
+    ASSERT_TRUE(QFile::remove(dir_.path() + "/Coin"));
     list.Refresh();
     EXPECT_EQ(list.ListIndex(), -1);
     EXPECT_EQ(list.FileName(), "");
@@ -250,7 +251,7 @@ TEST_F(FileListTest, MissingFolderGivesAnEmptyListAndNoClick) {
     EXPECT_EQ(list.FileName(), "");
     list.setFilter([](const std::string& n) { return n != "zinc"; });
     list.setPath(dir_.path());
-    EXPECT_EQ(names(list), (QStringList{"Coin", "a ring", "default noise"}));
+    EXPECT_EQ(names(list), (QStringList{"a ring", "Coin", "default noise"}));
 }
 
 TEST(LabelTest, AutoSizeFollowsTheCaption) {

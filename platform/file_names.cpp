@@ -1,0 +1,14 @@
+#include "platform/file_names.h"
+
+#include <QString>
+
+namespace platform {
+
+bool FileNameLess(const std::string& a, const std::string& b) {
+    const int folded =
+        QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive);
+    if (folded != 0) return folded < 0;
+    return a < b;
+}
+
+} // namespace platform
