@@ -63,6 +63,8 @@ void clsFourier::NumberOfSamples(std::int32_t nuNumSam) {
     aTwiddle = std::move(twiddles);
     aStaged = std::move(staged);
     nuStaged = 0;
+    nuStageEnd = static_cast<std::uint32_t>(nuNumSam);
+    nuReadable = 0;
     isSizeUnknown = false;
     nuMaxIndex = nuNumSam - 1;
     nuBits = bits;
@@ -102,6 +104,7 @@ void clsFourier::RealInElsewhere(std::int32_t Index, double nuValueIn) {
     FlushStaged();
     aData[aReverse[n]] = Complex{value, 0.0};
     isPending = true;
+    nuReadable = 0;
 }
 
 void clsFourier::FlushStaged() {
@@ -115,6 +118,7 @@ void clsFourier::ImagIn(std::int32_t Index, double nuValueIn) {
     FlushStaged();
     aData[aReverse[static_cast<std::size_t>(Index - 1)]].Im = nuValueIn;
     isPending = true;
+    nuReadable = 0;
 }
 
 const Complex& clsFourier::GetOutput(std::int32_t Index) {
@@ -132,6 +136,7 @@ const Complex& clsFourier::GetOutput(std::int32_t Index) {
             pTransform(aData.data(), nuBits, aTwiddle.data());
         }
         nuTransformEnd = platform::QueryPerformanceCounter();
+        nuReadable = static_cast<std::uint32_t>(aData.size());
     }
     return aData[static_cast<std::size_t>(Index - 1)];
 }

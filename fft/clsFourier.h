@@ -103,6 +103,11 @@ private:
     // write first moves them into aData, so later writes still win.
     AlignedArray<double> aStaged;
     std::int32_t nuStaged = 0;
+    // The inline fast paths test one unsigned bound each instead of several flags: nuStageEnd is
+    // N once a length is known (0 before), nuReadable is N while the block holds a finished
+    // transform and 0 whenever one is pending.
+    std::uint32_t nuStageEnd = 0;
+    std::uint32_t nuReadable = 0;
     Transform pTransform = nullptr;         // widest butterflies this processor runs
     RealTransform pRealTransform = nullptr; // the same, loading a whole staged block first
 };
@@ -110,11 +115,12 @@ private:
 // Inline so the caller's per-sample loop costs a few instructions per sample: the analyser
 // writes every frame as one ascending run from the first position.
 inline void clsFourier::RealIn(std::int32_t Index, double nuValueIn) {
-    if (!isSizeUnknown && Index == nuStaged + 1 && Index <= nuMaxIndex + 1) {
-        const auto n = static_cast<std::size_t>(nuStaged);
+    const auto n = static_cast<std::uint32_t>(nuStaged);
+    if (static_cast<std::uint32_t>(Index) == n + 1 && n < nuStageEnd) [[likely]] {
         aStaged[n] = nuWindow != 0 ? aWindow[n] * nuValueIn : nuValueIn / 2;
         nuStaged = Index;
         isPending = true;
+        nuReadable = 0;
         return;
     }
     RealInElsewhere(Index, nuValueIn);
@@ -123,8 +129,7 @@ inline void clsFourier::RealIn(std::int32_t Index, double nuValueIn) {
 // Inline for the same reason: after the frame's one transform, each displayed bin is a load and
 // a square root.
 inline double clsFourier::ComplexOut(std::int32_t Index) {
-    const Complex& c = !isPending && !isSizeUnknown && Index >= 1 && Index <= nuMaxIndex + 1
-                           ? aData[static_cast<std::size_t>(Index - 1)]
-                           : GetOutput(Index);
+    const auto k = static_cast<std::uint32_t>(Index) - 1u; // below 1 wraps to a huge value
+    const Complex& c = k < nuReadable ? aData[k] : GetOutput(Index);
     return std::sqrt(c.Re * c.Re + c.Im * c.Im);
 }

@@ -183,12 +183,29 @@ namespace {
     }
 }
 
-// The passes from half-span `half` to the end, two per sweep. (Three per sweep measured no
-// faster: the block stays in the second-level cache, so the butterflies, not memory, set the pace.)
-[[TONVAULT_AVX2]] inline void RemainingPasses(Complex* data, std::size_t n, std::size_t half,
-                                              const Complex* tw) {
+// The passes from half-span `half` up to the whole `n`, two per sweep.
+[[TONVAULT_AVX2]] inline void PassesFrom(Complex* data, std::size_t n, std::size_t half,
+                                         const Complex* tw) {
     for (; 4 * half <= n; half *= 4) TwoPasses(data, n, half, tw);
     if (half < n) OnePass(data, n, half, tw);
+}
+
+// Elements per block that the inner passes finish before moving on: 16 KiB of data, so a block
+// and its twiddles stay in the first-level cache through all its passes.
+constexpr std::size_t kBlock = 256;
+
+// The passes from half-span `half` to the end. Every pass whose span fits in a block only mixes
+// elements of that block, so those passes run block by block while the block is in the
+// first-level cache; only the wider passes sweep the whole array. Each element still meets the
+// same butterflies in the same order, so the bits do not change.
+[[TONVAULT_AVX2]] inline void RemainingPasses(Complex* data, std::size_t n, std::size_t half,
+                                              const Complex* tw) {
+    if (n > kBlock && half < kBlock) {
+        for (std::size_t start = 0; start < n; start += kBlock)
+            PassesFrom(data + start, kBlock, half, tw);
+        half = kBlock;
+    }
+    PassesFrom(data, n, half, tw);
 }
 
 } // namespace
@@ -216,16 +233,18 @@ namespace {
     const __m256d w8a = Load(twiddles + 4);
     const __m256d w8b = Load(twiddles + 6);
     const Tiles tiles(bits);
-    double v[8];
+    const std::size_t s = tiles.stride;
     for (std::size_t m = 0; m < tiles.middles; ++m) {
         const std::size_t base = tiles.Base(m);
         for (std::size_t c = 0; c < 8; ++c) {
-            tiles.Gather(staged, m, c, v);
+            // Row a of the column goes to element reverse3(a), straight into registers: a
+            // round trip through a small array costs more than the butterflies here.
+            const double* src = staged + m * 8 + c;
             // Elements first .. first + 7 as (v, 0) pairs; spans 2, 4 and 8 stay inside them.
-            const __m256d x01 = _mm256_set_pd(0.0, v[1], 0.0, v[0]);
-            const __m256d x23 = _mm256_set_pd(0.0, v[3], 0.0, v[2]);
-            const __m256d x45 = _mm256_set_pd(0.0, v[5], 0.0, v[4]);
-            const __m256d x67 = _mm256_set_pd(0.0, v[7], 0.0, v[6]);
+            const __m256d x01 = _mm256_set_pd(0.0, src[4 * s], 0.0, src[0]);
+            const __m256d x23 = _mm256_set_pd(0.0, src[6 * s], 0.0, src[2 * s]);
+            const __m256d x45 = _mm256_set_pd(0.0, src[5 * s], 0.0, src[1 * s]);
+            const __m256d x67 = _mm256_set_pd(0.0, src[7 * s], 0.0, src[3 * s]);
             __m256d p0, p1, p2, p3;
             SpansTwoAndFour(x01, x23, w4, p0, p1);
             SpansTwoAndFour(x45, x67, w4, p2, p3);

@@ -289,3 +289,50 @@ TEST(FourierEngine, UnreadFrameIsReplacedByTheNextOne) {
         for (int k = 1; k <= n / 2; k += 7) EXPECT_EQ(twice.ComplexOut(k), once.ComplexOut(k)) << n;
     }
 }
+
+// The magnitude read has a fast path of its own: every kind of write after a finished transform
+// must still make the next ComplexOut run a new one, and a fresh length must refuse reads of the
+// old one.
+TEST(FourierEngine, MagnitudesFollowEveryKindOfWriteAfterATransform) {
+    SteppingClock clock;
+    clsFourier f;
+    f.NumberOfSamples(8);
+    for (int i = 1; i <= 8; ++i) f.RealIn(i, i);
+    const double firstBin = f.ComplexOut(1); // sum of the halved inputs
+    EXPECT_DOUBLE_EQ(firstBin, 18.0);
+
+    auto magnitudes = [&] {
+        std::vector<double> m;
+        for (int k = 1; k <= 8; ++k) m.push_back(f.ComplexOut(k));
+        return m;
+    };
+    auto fromRealOutputs = [&] {
+        std::vector<double> m;
+        for (int k = 1; k <= 8; ++k) m.push_back(std::hypot(f.RealOut(k), f.ImagOut(k)));
+        return m;
+    };
+
+    int reads = clock.reads;
+    f.ImagIn(5, 3.0);
+    const auto afterImag = magnitudes();
+    EXPECT_EQ(clock.reads, reads + 2);
+    EXPECT_NE(afterImag[0], firstBin);
+    for (int k = 0; k < 8; ++k) EXPECT_NEAR(afterImag[k], fromRealOutputs()[k], 1e-12) << k;
+
+    reads = clock.reads;
+    f.RealIn(4, -7.0); // off the ascending run
+    const auto afterLoose = magnitudes();
+    EXPECT_EQ(clock.reads, reads + 2);
+    EXPECT_NE(afterLoose, afterImag);
+
+    reads = clock.reads;
+    f.RealIn(1, 100.0); // the start of a new ascending run, left unfinished
+    const double bin = f.ComplexOut(1);
+    EXPECT_EQ(clock.reads, reads + 2);
+    EXPECT_NE(bin, afterLoose[0]);
+
+    f.NumberOfSamples(4);
+    EXPECT_EQ(f.ComplexOut(1), 0.0); // the new block is zero, not the old outputs
+    ExpectFourierError([&] { f.ComplexOut(5); }, 381, kIndexText);
+    ExpectFourierError([&] { f.ComplexOut(8); }, 381, kIndexText);
+}
