@@ -4,6 +4,7 @@
 #include "platform/message_box.h"
 #include "platform/ui_events.h"
 #include "platform/wave_in_simulated.h"
+#include "window_fixture.h"
 
 #include <QApplication>
 #include <QDir>
@@ -20,20 +21,13 @@ namespace {
 
 constexpr qint64 kBmpBytes = 54 + 780 * 3 * 228;
 
-class LibraryWindowTest : public ::testing::Test {
+class LibraryWindowTest : public LoadedWindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(base_.isValid());
         ASSERT_TRUE(QDir(base_.path()).mkpath("metals/data"));
-        load();
+        ASSERT_FALSE(load().IsClosed());
     }
-    fFFT& load() {
-        w_ = std::make_unique<fFFT>(base_.path());
-        w_->Form_Load();
-        EXPECT_FALSE(w_->IsClosed());
-        return *w_;
-    }
-    fFFT& w() { return *w_; }
 
     QString picturePath(const QString& name) const { return base_.path() + "/metals/" + name; }
     QString markerPath(const QString& name) const { return base_.path() + "/metals/data/" + name; }
@@ -84,11 +78,6 @@ protected:
         return all;
     }
     static QImage Rgb32(const QImage& image) { return image.convertToFormat(QImage::Format_RGB32); }
-
-    QTemporaryDir base_;
-    platform::MessageBoxRecorder messages_;
-    platform::SimulatedWaveIn input_;
-    std::unique_ptr<fFFT> w_;
 };
 
 TEST_F(LibraryWindowTest, SaveWritesPictureAndMarkerAndListsTheNameOnce) {

@@ -7,6 +7,7 @@
 #include "platform/message_box.h"
 #include "platform/perf_counter.h"
 #include "platform/wave_in_simulated.h"
+#include "window_fixture.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -62,22 +63,18 @@ TEST(LoopArithmetic, TickLatchAndReadPosition) {
 
 // ---- the window ---------------------------------------------------------------------------
 
-class LoopTest : public ::testing::Test {
+class LoopTest : public LoadedWindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(base_.isValid());
         input_.setSource(SampleSource::Sine(700, 400));
-        w_ = std::make_unique<fFFT>(base_.path());
-        w_->Form_Load();
-        ASSERT_FALSE(w_->IsClosed());
+        ASSERT_FALSE(load().IsClosed());
         w_->framePeriodMs = 0;
         w_->TimeOfDay = [this] {
             ++timeCalls_;
             return time_;
         };
     }
-    fFFT& w() { return *w_; }
-
     // Plain levels: no smoothing, no time window, contrast 1.5, so a sine of amplitude A at a
     // bin frequency has the level A / 4 in its column (the engine halves its inputs).
     void PlainLevels() {
@@ -122,13 +119,9 @@ protected:
     }
     QRgb NewestRow(int x) const { return w_->picWaterfall->Image().pixel(x, 2); }
 
-    QTemporaryDir base_;
-    platform::MessageBoxRecorder messages_;
-    platform::SimulatedWaveIn input_;
     platform::ManualClock clock_;
     QTime time_{12, 0, 1};
     int timeCalls_ = 0;
-    std::unique_ptr<fFFT> w_;
 };
 
 TEST_F(LoopTest, FirstRowComesWithTheSecondBufferAfterTheCountdown) {

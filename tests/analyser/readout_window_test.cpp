@@ -7,6 +7,7 @@
 #include "platform/message_box.h"
 #include "platform/ui_events.h"
 #include "platform/wave_in_simulated.h"
+#include "window_fixture.h"
 
 #include <QApplication>
 #include <QMouseEvent>
@@ -19,20 +20,16 @@
 
 namespace {
 
-class ReadoutWindowTest : public ::testing::Test {
+class ReadoutWindowTest : public LoadedWindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(base_.isValid());
-        w_ = std::make_unique<fFFT>(base_.path());
-        w_->Form_Load();
-        ASSERT_FALSE(w_->IsClosed());
+        ASSERT_FALSE(load().IsClosed());
         // The worked example's range over the designed 780 columns.
         w_->nuRangeLow = 1;
         w_->nuRangeHigh = 781;
         ASSERT_EQ(w_->nuWaterLast, 779);
     }
-    fFFT& w() { return *w_; }
-
     static void Send(QWidget* target, QEvent::Type type, QPointF at, Qt::MouseButton button,
                      Qt::MouseButtons held) {
         QMouseEvent event(type, at, target->mapToGlobal(at), button, held, Qt::NoModifier);
@@ -50,11 +47,6 @@ protected:
     int centredLeft(double x) const {
         return analyser::rnd(x + w_->picSpectrum->x() - w_->lbFreq->width() / 2.0);
     }
-
-    QTemporaryDir base_;
-    platform::MessageBoxRecorder messages_;
-    platform::SimulatedWaveIn input_;
-    std::unique_ptr<fFFT> w_;
 };
 
 TEST_F(ReadoutWindowTest, BothPicturesShowTheFrequencyUnderThePointerAndCentreTheLabel) {

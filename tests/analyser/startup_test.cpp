@@ -6,6 +6,7 @@
 #include "platform/perf_counter.h"
 #include "platform/ui_events.h"
 #include "platform/wave_in_simulated.h"
+#include "window_fixture.h"
 
 #include <QAction>
 #include <QDir>
@@ -27,7 +28,7 @@ constexpr std::int32_t Packed(int r, int g, int b) {
     return r + 256 * g + 65536 * b;
 }
 
-class StartupTest : public ::testing::Test {
+class StartupTest : public LoadedWindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(base_.isValid());
@@ -38,16 +39,6 @@ protected:
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("null\r\n");
     }
-    fFFT& load() {
-        window_ = std::make_unique<fFFT>(base_.path());
-        window_->Form_Load();
-        return *window_;
-    }
-
-    QTemporaryDir base_;
-    platform::MessageBoxRecorder messages_;
-    platform::SimulatedWaveIn input_; // one suitable device
-    std::unique_ptr<fFFT> window_;
 };
 
 TEST_F(StartupTest, LoadEndsInTheDesignedState) {

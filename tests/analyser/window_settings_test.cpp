@@ -4,6 +4,7 @@
 #include "analyser/fFFT.h"
 #include "platform/message_box.h"
 #include "platform/wave_in_simulated.h"
+#include "window_fixture.h"
 
 #include <QTemporaryDir>
 
@@ -17,21 +18,13 @@ constexpr std::int32_t Packed(int r, int g, int b) {
     return r + 256 * g + 65536 * b;
 }
 
-class WindowSettingsTest : public ::testing::Test {
+class WindowSettingsTest : public LoadedWindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(base_.isValid());
-        w_ = std::make_unique<fFFT>(base_.path());
-        w_->Form_Load();
-        ASSERT_FALSE(w_->IsClosed());
+        ASSERT_FALSE(load().IsClosed());
         w_->isStopRequested = false; // load itself leaves a stop request behind
     }
-    fFFT& w() { return *w_; }
-
-    QTemporaryDir base_;
-    platform::MessageBoxRecorder messages_;
-    platform::SimulatedWaveIn input_;
-    std::unique_ptr<fFFT> w_;
 };
 
 TEST_F(WindowSettingsTest, RateChangeRequestsAStopAndRecomputesBinsAndHumBand) {

@@ -1,0 +1,30 @@
+// A real analyser window on one simulated input device, in a temporary program folder, with
+// message boxes recorded instead of shown.
+#pragma once
+
+#include "analyser/fFFT.h"
+#include "platform/message_box.h"
+#include "platform/wave_in_simulated.h"
+
+#include <QTemporaryDir>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+class LoadedWindowTest : public ::testing::Test {
+protected:
+    // Creates and loads the window over whatever the program folder holds by then.
+    fFFT& load() {
+        w_ = std::make_unique<fFFT>(base_.path());
+        w_->Form_Load();
+        return *w_;
+    }
+    fFFT& w() { return *w_; }
+    // The window goes first: its teardown may still read what a suite added (a clock, a time).
+    void TearDown() override { w_.reset(); }
+
+    QTemporaryDir base_;
+    platform::MessageBoxRecorder messages_;
+    platform::SimulatedWaveIn input_; // one suitable device
+    std::unique_ptr<fFFT> w_;
+};
