@@ -11,8 +11,12 @@ namespace {
 MessageBoxRecorder* activeRecorder = nullptr;
 }
 
-MessageBoxRecorder::MessageBoxRecorder() : previous_(activeRecorder) { activeRecorder = this; }
-MessageBoxRecorder::~MessageBoxRecorder() { activeRecorder = previous_; }
+MessageBoxRecorder::MessageBoxRecorder() : previous_(activeRecorder) {
+    activeRecorder = this;
+}
+MessageBoxRecorder::~MessageBoxRecorder() {
+    activeRecorder = previous_;
+}
 
 void MsgBox(const std::string& text, MsgIcon icon, const std::string& title) {
     if (activeRecorder) {

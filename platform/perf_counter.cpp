@@ -22,8 +22,12 @@ std::atomic<const CounterSource*> currentSource{&steadyClock};
 
 } // namespace
 
-std::int64_t QueryPerformanceFrequency() { return currentSource.load()->frequency(); }
-std::int64_t QueryPerformanceCounter() { return currentSource.load()->count(); }
+std::int64_t QueryPerformanceFrequency() {
+    return currentSource.load()->frequency();
+}
+std::int64_t QueryPerformanceCounter() {
+    return currentSource.load()->count();
+}
 
 void SetCounterSource(const CounterSource* source) {
     currentSource.store(source ? source : &steadyClock);

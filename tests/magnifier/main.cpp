@@ -1,3 +1,5 @@
 #include "qt_test_main.h"
 
-int main(int argc, char** argv) { return RunQtTests(argc, argv); }
+int main(int argc, char** argv) {
+    return RunQtTests(argc, argv);
+}
