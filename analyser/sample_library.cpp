@@ -3,6 +3,8 @@
 #include "analyser/fFFT.h"
 #include "platform/file_names.h"
 
+#include <QBuffer>
+
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -64,15 +66,6 @@ bool Exists(const fs::path& p) {
     return fs::exists(fs::symlink_status(p, ec));
 }
 
-void PutLe16(std::vector<char>& out, size_t at, uint32_t v) {
-    out[at] = static_cast<char>(v & 0xFF);
-    out[at + 1] = static_cast<char>((v >> 8) & 0xFF);
-}
-
-void PutLe32(std::vector<char>& out, size_t at, uint32_t v) {
-    for (int b = 0; b < 4; ++b) out[at + b] = static_cast<char>((v >> (8 * b)) & 0xFF);
-}
-
 bool IsTruncatedBmp(const fs::path& file) {
     std::error_code ec;
     const auto actual = fs::file_size(file, ec);
@@ -125,36 +118,14 @@ std::vector<std::string> ListSamples(const fs::path& dataFolder) {
 }
 
 std::vector<char> EncodeBmp24(const QImage& picture) {
-    const QImage rgb = picture.convertToFormat(QImage::Format_RGB32);
-    const auto width = static_cast<size_t>(std::max(rgb.width(), 0));
-    const auto height = static_cast<size_t>(std::max(rgb.height(), 0));
-    const size_t stride = (width * 3 + 3) / 4 * 4;
-    constexpr size_t kHeader = 14 + 40;
-    std::vector<char> out(kHeader + stride * height, 0);
-
-    out[0] = 'B';
-    out[1] = 'M';
-    PutLe32(out, 2, static_cast<uint32_t>(out.size()));
-    PutLe32(out, 10, kHeader);
-    PutLe32(out, 14, 40);
-    PutLe32(out, 18, static_cast<uint32_t>(width));
-    PutLe32(out, 22, static_cast<uint32_t>(height)); // positive: rows stored bottom-up
-    PutLe16(out, 26, 1);
-    PutLe16(out, 28, 24);
-    PutLe32(out, 34, static_cast<uint32_t>(stride * height));
-    PutLe32(out, 38, 3780); // 96 dpi
-    PutLe32(out, 42, 3780);
-
-    for (size_t y = 0; y < height; ++y) {
-        const auto* line = reinterpret_cast<const QRgb*>(rgb.constScanLine(static_cast<int>(y)));
-        char* row = out.data() + kHeader + (height - 1 - y) * stride;
-        for (size_t x = 0; x < width; ++x) {
-            row[3 * x] = static_cast<char>(qBlue(line[x]));
-            row[3 * x + 1] = static_cast<char>(qGreen(line[x]));
-            row[3 * x + 2] = static_cast<char>(qRed(line[x]));
-        }
-    }
-    return out;
+    // Qt writes an opaque 32-bit image as an uncompressed 24-bit bottom-up BMP; it is encoded in
+    // memory so that it can be written through the staged, injectable file steps below.
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    if (!buffer.open(QIODevice::WriteOnly) ||
+        !picture.convertToFormat(QImage::Format_RGB32).save(&buffer, "BMP"))
+        return {};
+    return std::vector<char>(bytes.cbegin(), bytes.cend());
 }
 
 bool WriteNewFile(const fs::path& path, std::span<const char> bytes) {
@@ -186,9 +157,11 @@ bool SaveSample(const SampleFolders& folders, const std::string& name, const QIm
     const fs::path markerPath = folders.data / name;
     static constexpr char kMarker[] = {'n', 'u', 'l', 'l', '\r', '\n'};
 
+    const std::vector<char> bmp = EncodeBmp24(picture);
+    if (bmp.empty()) return false;
     // Both files are complete on disk before anything old is touched; what can still fail
     // afterwards is a rename, and that is undone so the old sample survives whole.
-    StagedFile newPicture(picturePath, EncodeBmp24(picture), writer);
+    StagedFile newPicture(picturePath, bmp, writer);
     if (!newPicture.Written()) return false;
     StagedFile newMarker(markerPath, kMarker, writer);
     if (!newMarker.Written()) return false;
