@@ -1,6 +1,6 @@
 #include "analyser/scaling.h"
 
-#include "platform/rounding.h"
+#include "analyser/rounding.h"
 
 #include <algorithm>
 #include <cmath>
