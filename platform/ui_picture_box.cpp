@@ -217,11 +217,16 @@ void PictureBox::CopyDownOnePixel(int width, int height) {
             updateBottom_ = std::min(updateBottom_ + 1, h - 1);
         }
         // The screen moves the same way, so only rows drawn since are painted again. Qt moves
-        // the pending repaints with the pixels; where it cannot blit it repaints the lot.
-        if (isVisible() && QWidget::width() == w && QWidget::height() == h)
-            scroll(0, 1, rect());
-        else
+        // the pending repaints with the pixels; where it cannot blit it repaints the lot. It
+        // repaints the lot as well when a sibling covers part of the box (the sample picture
+        // covers the waterfall's last rows), so only the uncovered part is scrolled: what lies
+        // under the sibling is not on the screen and is painted from the image when uncovered.
+        if (isVisible() && QWidget::width() == w && QWidget::height() == h) {
+            const QRegion open = visibleRegion();
+            scroll(0, 1, open.rectCount() == 1 ? open.boundingRect() : rect());
+        } else {
             changedAll();
+        }
         return;
     }
     unturn();

@@ -320,6 +320,22 @@ TEST(PictureBoxRingTest, TheScreenShowsThePictureAfterScrollsTextAndClears) {
     }
     QApplication::processEvents();
     EXPECT_EQ(OnScreen(window, box), box.Image());
+
+    // A sibling above the last rows (as the sample picture lies over the waterfall's): the rows
+    // left uncovered follow the passes, the covered ones are right once uncovered.
+    QWidget cover(&window);
+    cover.setAutoFillBackground(true);
+    cover.setGeometry(5, 3 + 26, 40, 10);
+    cover.show();
+    for (int pass = 200; pass < 260; ++pass) {
+        Pass(box, plain, pass);
+        QApplication::processEvents();
+    }
+    EXPECT_EQ(OnScreen(window, box).copy(0, 0, 40, 26), box.Image().copy(0, 0, 40, 26));
+    cover.hide();
+    QApplication::processEvents();
+    EXPECT_EQ(OnScreen(window, box), box.Image());
+    EXPECT_EQ(box.Image(), plain.image);
     box.Cls();
     box.SetPixel(3, 4, kRed);
     QApplication::processEvents();
