@@ -4,6 +4,7 @@
 #include "analyser/sample_library.h"
 #include "capture/mSound.h"
 #include "magnifier/fMagnifier.h"
+#include "platform/colour.h"
 #include "platform/perf_counter.h"
 #include "platform/ui_events.h"
 
@@ -30,7 +31,7 @@ namespace {
 
 constexpr std::int32_t kBlack = 0;
 constexpr std::int32_t Rgb(int red, int green, int blue) {
-    return red + 256 * green + 65536 * blue;
+    return platform::PackColour(red, green, blue);
 }
 
 template <class W> W* Place(W* widget, int left, int top, int width, int height) {

@@ -6,6 +6,7 @@
 #include "analyser/sample_library.h"
 #include "analyser/scaling.h"
 #include "fft/clsFourier.h"
+#include "platform/time_of_day.h"
 #include "platform/ui_controls.h"
 #include "platform/ui_picture_box.h"
 
@@ -234,7 +235,7 @@ public:
     // without a block wait for a buffer or a wake-up only.
     double framePeriodMs = 1000.0 / 60.0;
     // The time of day for the time ticks.
-    std::function<QTime()> TimeOfDay = [] { return QTime::currentTime(); };
+    std::function<QTime()> TimeOfDay = [] { return platform::LocalTimeOfDay(); };
 
     // Where a run waits for the event loop. Idle: no run. BeforeFirstPass: the Start command
     // after its step 5. AfterEvents6/14/15/16: a pass parked at that step's event point

@@ -1,23 +1,8 @@
-// Double-to-integer conversion used by every threshold, bin number and colour of the analyser:
-// round to nearest with ties to even, saturating instead of overflowing.
+// The analyser's name for the shared rounding of platform/rounding.h (ties to even, saturating).
 #pragma once
 
-#include <cmath>
-#include <cstdint>
-#include <limits>
+#include "platform/rounding.h"
 
 namespace analyser {
-
-// Rounds to the nearest integer, halves to the even neighbour (42.5 -> 42, 127.5 -> 128),
-// as std::nearbyint does under the default rounding mode. Out-of-range inputs saturate:
-// above INT32_MAX (or +inf) gives INT32_MAX, below INT32_MIN (or -inf) gives INT32_MIN,
-// and NaN gives 0, so a bad level can never turn into undefined behaviour.
-inline int32_t rnd(double x) {
-    if (std::isnan(x)) return 0;
-    const double r = std::nearbyint(x);
-    if (r >= 2147483647.0) return std::numeric_limits<int32_t>::max();
-    if (r <= -2147483648.0) return std::numeric_limits<int32_t>::min();
-    return static_cast<int32_t>(r);
-}
-
+using platform::rnd;
 } // namespace analyser

@@ -2,6 +2,8 @@
 // as pure functions the window's handlers call.
 #pragma once
 
+#include "platform/colour.h"
+
 #include <cstdint>
 #include <string>
 
@@ -16,25 +18,11 @@ int32_t HueToComponent(int32_t hue, double M2, double M1);
 // packed as red + 256*green + 65536*blue.
 int32_t LevelToColour(double level, int32_t hue);
 
-struct Rgb {
-    int32_t red = 0;
-    int32_t green = 0;
-    int32_t blue = 0;
-    friend bool operator==(const Rgb&, const Rgb&) = default;
-};
-
-inline int32_t PackColour(int32_t red, int32_t green, int32_t blue) {
-    return red + 256 * green + 65536 * blue;
-}
-inline Rgb SplitColour(int32_t packed) {
-    return {packed & 0xFF, (packed >> 8) & 0xFF, (packed >> 16) & 0xFF};
-}
-// The packed colour as an opaque 0xAARRGGBB value (what QImage/QColor take).
-inline uint32_t ColourToArgb(int32_t packed) {
-    const Rgb c = SplitColour(packed);
-    return 0xFF000000u | (static_cast<uint32_t>(c.red) << 16) |
-           (static_cast<uint32_t>(c.green) << 8) | static_cast<uint32_t>(c.blue);
-}
+// The packed colour and its conversions have one home, below every layer.
+using platform::ColourToArgb;
+using platform::PackColour;
+using platform::Rgb;
+using platform::SplitColour;
 
 // ---- simple mappings of the scroll bars ----------------------------------------------------
 

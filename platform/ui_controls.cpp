@@ -1,5 +1,6 @@
 #include "platform/ui_controls.h"
 
+#include "platform/colour.h"
 #include "platform/file_names.h"
 
 #include <QDir>
@@ -11,7 +12,8 @@
 namespace platform {
 
 QColor ToQColor(std::int32_t packed) {
-    return QColor(packed & 0xFF, (packed >> 8) & 0xFF, (packed >> 16) & 0xFF);
+    const Rgb c = SplitColour(packed);
+    return QColor(c.red, c.green, c.blue);
 }
 
 bool VisibleFlag(const QWidget* widget) {

@@ -1,7 +1,11 @@
 #include "platform/ui_picture_box.h"
 
+#include "platform/colour.h"
+#include "platform/rounding.h"
+
 #include <QFontMetrics>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 
 #include <algorithm>
@@ -12,18 +16,16 @@
 namespace platform {
 
 namespace {
-std::uint32_t ToRgb32(std::int32_t packed) {
-    return 0xFF000000u | (static_cast<std::uint32_t>(packed & 0xFF) << 16) |
-           (static_cast<std::uint32_t>(packed & 0xFF00)) |
-           (static_cast<std::uint32_t>((packed >> 16) & 0xFF));
-}
-
 // Scale coordinates become pixels by rounding halves to even, far-away values are pinned so the
 // integer arithmetic of the line drawing cannot overflow.
 int ToPixel(double v) {
     if (!std::isfinite(v)) return v > 0 ? 1 << 20 : -(1 << 20);
-    return static_cast<int>(std::clamp(std::nearbyint(v), -1048576.0, 1048576.0));
+    return std::clamp(rnd(v), -1048576, 1048576);
 }
+
+// A hidden picture traced without ever being read still gets drawn now and then, so the list
+// of pending lines stays small.
+constexpr std::size_t kMaxPendingLines = 4096;
 } // namespace
 
 PictureBox::PictureBox(QWidget* parent, std::int32_t backColour)
@@ -43,19 +45,21 @@ void PictureBox::resizeImage(int width, int height) {
     width = std::max(width, 0);
     height = std::max(height, 0);
     if (image_.width() == width && image_.height() == height) return;
+    settle();
+    unturn();
     if (width == 0 || height == 0) {
         image_ = QImage();
-        changed();
+        changedAll();
         return;
     }
     QImage next(width, height, QImage::Format_RGB32);
-    next.fill(ToRgb32(back_));
+    next.fill(ColourToArgb(back_));
     const int w = std::min(width, image_.width());
     const int h = std::min(height, image_.height());
     for (int y = 0; y < h; ++y)
         std::memcpy(next.scanLine(y), image_.constScanLine(y), static_cast<size_t>(w) * 4);
     image_ = std::move(next);
-    changed();
+    changedAll();
 }
 
 void PictureBox::setScaleHeight(double height) {
@@ -80,23 +84,56 @@ double PictureBox::fromPixelY(int py) const {
     return static_cast<double>(py) * scaleHeight_ / image_.height();
 }
 
+std::uint32_t* PictureBox::row(int y) const {
+    int line = top_ + y;
+    if (line >= image_.height()) line -= image_.height();
+    return reinterpret_cast<std::uint32_t*>(image_.scanLine(line));
+}
+
+void PictureBox::settle() const {
+    if (!clearPending_ && pending_.empty()) return;
+    if (clearPending_ && !image_.isNull()) {
+        image_.fill(clearColour_);
+        top_ = 0;
+    }
+    clearPending_ = false;
+    for (const PendingLine& l : pending_) drawLine(l.x0, l.y0, l.x1, l.y1, l.rgb);
+    pending_.clear();
+}
+
+void PictureBox::unturn() const {
+    if (top_ == 0) return;
+    // RGB32 scan lines are exactly width * 4 bytes, so the rows form one array to rotate.
+    auto* first = reinterpret_cast<std::uint32_t*>(image_.bits());
+    const auto w = static_cast<std::ptrdiff_t>(image_.width());
+    std::rotate(first, first + top_ * w, first + w * image_.height());
+    top_ = 0;
+}
+
 void PictureBox::setBackColor(std::int32_t packed) {
     back_ = packed;
-    if (!image_.isNull()) image_.fill(ToRgb32(back_));
-    changed();
+    pending_.clear();
+    clearPending_ = false;
+    top_ = 0;
+    if (!image_.isNull()) image_.fill(ColourToArgb(back_));
+    changedAll();
 }
 
 void PictureBox::Cls() {
-    if (!image_.isNull()) image_.fill(ToRgb32(back_));
+    // The fill waits with the lines that follow it until someone looks.
+    pending_.clear();
+    clearPending_ = true;
+    clearColour_ = ColourToArgb(back_);
     CurrentX = 0;
     CurrentY = 0;
-    changed();
+    changedAll();
 }
 
 void PictureBox::SetPixel(int x, int y, std::int32_t packed) {
     if (x < 0 || y < 0 || x >= image_.width() || y >= image_.height()) return;
-    reinterpret_cast<std::uint32_t*>(image_.scanLine(y))[x] = ToRgb32(packed);
-    changed();
+    settle();
+    row(y)[x] = ColourToArgb(packed);
+    changed(y, y);
 }
 
 void PictureBox::PSet(double x, double y, std::int32_t packed) {
@@ -105,7 +142,7 @@ void PictureBox::PSet(double x, double y, std::int32_t packed) {
     CurrentY = y;
 }
 
-void PictureBox::drawLine(int x0, int y0, int x1, int y1, std::uint32_t rgb) {
+void PictureBox::drawLine(int x0, int y0, int x1, int y1, std::uint32_t rgb) const {
     // Bresenham, end point excluded; pixels outside the picture are skipped.
     const int w = image_.width();
     const int h = image_.height();
@@ -115,8 +152,7 @@ void PictureBox::drawLine(int x0, int y0, int x1, int y1, std::uint32_t rgb) {
     const int sy = y0 < y1 ? 1 : -1;
     int err = dx + dy;
     while (x0 != x1 || y0 != y1) {
-        if (x0 >= 0 && y0 >= 0 && x0 < w && y0 < h)
-            reinterpret_cast<std::uint32_t*>(image_.scanLine(y0))[x0] = rgb;
+        if (x0 >= 0 && y0 >= 0 && x0 < w && y0 < h) row(y0)[x0] = rgb;
         const int e2 = 2 * err;
         if (e2 >= dy) {
             err += dy;
@@ -127,13 +163,17 @@ void PictureBox::drawLine(int x0, int y0, int x1, int y1, std::uint32_t rgb) {
             y0 += sy;
         }
     }
-    changed();
 }
 
 void PictureBox::LineTo(double x, double y) {
-    drawLine(toPixelX(CurrentX), toPixelY(CurrentY), toPixelX(x), toPixelY(y), ToRgb32(fore_));
+    const PendingLine line{toPixelX(CurrentX), toPixelY(CurrentY), toPixelX(x), toPixelY(y),
+                           ColourToArgb(fore_)};
     CurrentX = x;
     CurrentY = y;
+    if (image_.isNull()) return;
+    pending_.push_back(line);
+    changed(std::min(line.y0, line.y1), std::max(line.y0, line.y1));
+    if (pending_.size() >= kMaxPendingLines) settle();
 }
 
 void PictureBox::Line(double x1, double y1, double x2, double y2) {
@@ -144,22 +184,52 @@ void PictureBox::Line(double x1, double y1, double x2, double y2) {
 
 void PictureBox::Print(const QString& text) {
     if (image_.isNull()) return;
+    settle();
+    // Text is rare (a time stamp every few hundred passes); the painter needs the rows in order.
+    unturn();
     const QFontMetrics metrics(font());
+    const int top = toPixelY(CurrentY);
     {
         QPainter painter(&image_);
         painter.setFont(font());
         painter.setPen(ToQColor(fore_));
-        painter.drawText(toPixelX(CurrentX), toPixelY(CurrentY) + metrics.ascent(), text);
+        painter.drawText(toPixelX(CurrentX), top + metrics.ascent(), text);
     }
     CurrentX = 0;
     CurrentY += fromPixelY(metrics.height());
-    changed();
+    // Glyphs may reach a little outside the line box.
+    changed(top - metrics.height(), top + 2 * metrics.height());
 }
 
 void PictureBox::CopyDownOnePixel(int width, int height) {
     const int w = std::min(width, image_.width());
     const int rows = std::min(height, image_.height() - 1); // source rows that land inside
     if (w <= 0 || rows <= 0) return;
+    settle();
+    const int h = image_.height();
+    if (w == image_.width() && rows == h - 1) {
+        // The whole picture moves: the row that falls off the bottom becomes the new row 0 and
+        // takes a copy of row 0, which stays where it is.
+        top_ = top_ == 0 ? h - 1 : top_ - 1;
+        std::memcpy(row(0), row(1), static_cast<size_t>(w) * 4);
+        if (updateBottom_ >= updateTop_) {
+            updateTop_ = std::min(updateTop_ + 1, h - 1);
+            updateBottom_ = std::min(updateBottom_ + 1, h - 1);
+        }
+        // The screen moves the same way, so only rows drawn since are painted again. Qt moves
+        // the pending repaints with the pixels; where it cannot blit it repaints the lot. It
+        // repaints the lot as well when a sibling covers part of the box (the sample picture
+        // covers the waterfall's last rows), so only the uncovered part is scrolled: what lies
+        // under the sibling is not on the screen and is painted from the image when uncovered.
+        if (isVisible() && QWidget::width() == w && QWidget::height() == h) {
+            const QRegion open = visibleRegion();
+            scroll(0, 1, open.rectCount() == 1 ? open.boundingRect() : rect());
+        } else {
+            changedAll();
+        }
+        return;
+    }
+    unturn();
     const qsizetype stride = image_.bytesPerLine();
     uchar* bits = image_.bits();
     if (w == image_.width()) {
@@ -168,11 +238,17 @@ void PictureBox::CopyDownOnePixel(int width, int height) {
         for (int y = rows - 1; y >= 0; --y)
             std::memmove(bits + stride * (y + 1), bits + stride * y, static_cast<size_t>(w) * 4);
     }
-    changed();
+    changed(1, rows);
+}
+
+QImage PictureBox::Image() const {
+    settle();
+    unturn();
+    return image_;
 }
 
 bool PictureBox::SaveBmp(const QString& path) const {
-    return image_.save(path, "BMP");
+    return Image().save(path, "BMP");
 }
 
 bool PictureBox::LoadPicture(const QString& path) {
@@ -184,26 +260,53 @@ bool PictureBox::LoadPicture(const QString& path) {
 bool PictureBox::SetPicture(const QImage& source) {
     if (source.isNull()) return false;
     const QImage picture = source.convertToFormat(QImage::Format_RGB32);
-    image_.fill(ToRgb32(back_));
+    // The whole image is written anew: what was pending no longer matters.
+    pending_.clear();
+    clearPending_ = false;
+    top_ = 0;
+    image_.fill(ColourToArgb(back_));
     const int w = std::min(picture.width(), image_.width());
     const int h = std::min(picture.height(), image_.height());
     for (int y = 0; y < h; ++y)
         std::memcpy(image_.scanLine(y), picture.constScanLine(y), static_cast<size_t>(w) * 4);
-    changed();
+    changedAll();
     return true;
 }
 
-void PictureBox::changed() {
-    // Many pixel writes per pass: ask for one repaint until it has happened.
-    if (repaintPending_) return;
-    repaintPending_ = true;
-    update();
+void PictureBox::changed(int top, int bottom) {
+    // Many pixel writes per pass: Qt hears only of rows it has not been told about since the
+    // last paint.
+    top = std::max(top, 0);
+    bottom = std::min(bottom, image_.height() - 1);
+    if (top > bottom) return;
+    if (updateTop_ <= updateBottom_) {
+        if (top >= updateTop_ && bottom <= updateBottom_) return;
+        top = std::min(top, updateTop_);
+        bottom = std::max(bottom, updateBottom_);
+    }
+    updateTop_ = top;
+    updateBottom_ = bottom;
+    update(0, top, QWidget::width(), bottom - top + 1);
 }
 
-void PictureBox::paintEvent(QPaintEvent*) {
-    repaintPending_ = false;
+void PictureBox::paintEvent(QPaintEvent* event) {
+    settle();
+    updateTop_ = 0;
+    updateBottom_ = -1;
     QPainter painter(this);
-    painter.drawImage(0, 0, image_);
+    const QRect area = event->rect() & image_.rect();
+    if (area.isEmpty()) return;
+    // The picture's rows from area.top() on, in two runs where the ring wraps.
+    const int h = image_.height();
+    int y = area.top();
+    while (y <= area.bottom()) {
+        int line = top_ + y;
+        if (line >= h) line -= h;
+        const int run = std::min(area.bottom() - y + 1, h - line);
+        painter.drawImage(QRect(area.left(), y, area.width(), run), image_,
+                          QRect(area.left(), line, area.width(), run));
+        y += run;
+    }
 }
 
 void PictureBox::resizeEvent(QResizeEvent* event) {

@@ -1,5 +1,14 @@
 // A picture box: a widget that keeps everything drawn into it in a persistent 32-bit image and
 // paints itself from that image; drawing in pixels, or with a user scale for the vertical axis.
+//
+// Two things keep a live waterfall cheap without changing a single pixel anyone can see or read:
+// - The image is a ring of rows. Copying the whole picture one pixel down turns the ring by one
+//   row and copies one row, and the widget's backing store is scrolled the same way, so only the
+//   rows that really changed are painted again.
+// - Lines and clears are kept as a list and drawn into the image only when someone looks: when
+//   the box is painted, its image or a pixel is read, or another kind of drawing comes. A hidden
+//   picture that is cleared and traced on every pass therefore costs almost nothing.
+// Readers (Image, Pixel, SaveBmp, the screen) always see the rows in their visible order.
 #pragma once
 
 #include <QImage>
@@ -7,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 #include "platform/ui_controls.h"
 
@@ -55,7 +65,8 @@ public:
     void Print(const QString& text);
 
     // Copies the block (0, 0, width, height) one pixel down onto itself, clipped to the picture:
-    // row y goes to y + 1, row 0 keeps what it holds. One memmove when whole rows move.
+    // row y goes to y + 1, row 0 keeps what it holds. For the whole picture this turns the ring
+    // and copies one row.
     void CopyDownOnePixel(int width, int height);
     void CopyDownOnePixel() { CopyDownOnePixel(image_.width(), image_.height()); }
 
@@ -67,7 +78,8 @@ public:
     // The same for a picture already in memory; a null image changes nothing.
     bool SetPicture(const QImage& picture);
 
-    const QImage& Image() const { return image_; }
+    // The picture in visible order (a shallow copy while the ring is not turned).
+    QImage Image() const;
 
     MouseMoveHandler onMouseMove;
     std::function<void()> onClick;
@@ -81,18 +93,38 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
 
 private:
+    // A line waiting to be drawn, in pixels, with the colour it was given.
+    struct PendingLine {
+        int x0, y0, x1, y1;
+        std::uint32_t rgb;
+    };
+
     void resizeImage(int width, int height);
     int toPixelX(double x) const;
     int toPixelY(double y) const;
     double fromPixelY(int py) const;
-    void drawLine(int x0, int y0, int x1, int y1, std::uint32_t rgb);
-    void changed();
+    std::uint32_t* row(int y) const;
+    void drawLine(int x0, int y0, int x1, int y1, std::uint32_t rgb) const;
+    // Draws what is pending into the image; every reader and every other writer calls it first.
+    void settle() const;
+    // Turns the ring back so that row 0 of the picture is the image's first scan line.
+    void unturn() const;
+    void changed(int top, int bottom);
+    void changedAll() { changed(0, image_.height() - 1); }
 
-    QImage image_;
+    // Kept in order as the pixels of the image; mutable because readers settle the pending
+    // drawing and may unturn the ring, neither of which changes what the picture shows.
+    mutable QImage image_;
+    mutable int top_ = 0; // scan line of the picture's row 0
+    mutable std::vector<PendingLine> pending_;
+    mutable bool clearPending_ = false; // fill with clearColour_ before the pending lines
+    mutable std::uint32_t clearColour_ = 0;
     std::int32_t back_;
     std::int32_t fore_ = 0;
     double scaleHeight_ = 0; // 0: pixels
-    bool repaintPending_ = false;
+    // Rows (of the picture) already handed to Qt for repainting since the last paint.
+    int updateTop_ = 0;
+    int updateBottom_ = -1;
 };
 
 } // namespace platform

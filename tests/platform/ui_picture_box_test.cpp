@@ -1,19 +1,28 @@
 // The picture box's persistent image: pixel writes, the vertical user scale, lines, the one-pixel
-// scroll and BMP save/load.
+// scroll and BMP save/load; the ring of rows and the drawing that waits until someone looks,
+// both checked against plainly drawn pictures and against what reaches the screen.
 #include "platform/ui_picture_box.h"
 
+#include "platform/colour.h"
+
+#include <QApplication>
 #include <QFile>
+#include <QPainter>
+#include <QScreen>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
 
 using namespace platform;
 
 namespace {
 
-constexpr std::int32_t kRed = 255; // packed red + 256 green + 65536 blue
-constexpr std::int32_t kBlue = 255 * 65536;
-constexpr std::int32_t kGreenish = 4 + 256 * 60 + 65536 * 50;
+constexpr std::int32_t kRed = PackColour(255, 0, 0);
+constexpr std::int32_t kBlue = PackColour(0, 0, 255);
+constexpr std::int32_t kGreenish = PackColour(4, 60, 50);
 
 QRgb At(const PictureBox& box, int x, int y) {
     return box.Image().pixel(x, y) & 0xFFFFFFu;
@@ -177,6 +186,246 @@ TEST(PictureBoxTest, BmpRoundTripAndFailedLoadsKeepThePicture) {
     ASSERT_TRUE(shown.LoadPicture(dir.path() + "/small"));
     EXPECT_EQ(At(shown, 0, 0), 0xFF0000u);
     EXPECT_EQ(At(shown, 390, 77), 0u);
+}
+
+// ---- the ring of rows ---------------------------------------------------------------------
+
+// The plain picture: a QImage scrolled with one memmove per pass, as a waterfall once was.
+struct PlainPicture {
+    QImage image;
+    PlainPicture(int w, int h) : image(w, h, QImage::Format_RGB32) { image.fill(0xFF000000u); }
+    void set(int x, int y, std::int32_t packed) { image.setPixel(x, y, ColourToArgb(packed)); }
+    void copyDown() {
+        std::memmove(image.bits() + image.bytesPerLine(), image.bits(),
+                     static_cast<size_t>(image.bytesPerLine()) * (image.height() - 1));
+    }
+};
+
+std::int32_t PassColour(int pass, int x) {
+    return PackColour((pass * 37 + x) & 0xFF, (pass * 11) & 0xFF, (x * 5 + 3) & 0xFF);
+}
+
+// One waterfall pass on both: a new row 1, the scroll, and now and then a tick line at row 2.
+void Pass(PictureBox& box, PlainPicture& plain, int pass) {
+    for (int x = 0; x < box.ScaleWidth(); ++x) {
+        box.SetPixel(x, 1, PassColour(pass, x));
+        plain.set(x, 1, PassColour(pass, x));
+    }
+    box.CopyDownOnePixel(box.ScaleWidth(), box.PixelHeight());
+    plain.copyDown();
+    if (pass % 7 == 3) {
+        box.setForeColor(kGreenish);
+        box.Line(box.ScaleWidth(), 2, 0, 2);
+        for (int x = 1; x < box.ScaleWidth(); ++x) plain.set(x, 2, kGreenish);
+    }
+}
+
+TEST(PictureBoxRingTest, ManyScrollsReadAndSaveAsThePlainPicture) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    PictureBox box(nullptr, 0);
+    box.Move(0, 0, 13, 9);
+    PlainPicture plain(13, 9);
+    // Far more passes than rows, so the ring wraps many times before anyone reads it.
+    for (int pass = 0; pass < 9 * 5 + 4; ++pass) Pass(box, plain, pass);
+    EXPECT_EQ(At(box, 5, 4), plain.image.pixel(5, 4) & 0xFFFFFFu) << "a pixel read mid-ring";
+    EXPECT_EQ(box.Image(), plain.image);
+    EXPECT_EQ(At(box, 0, 0), 0u) << "row 0 keeps the background";
+
+    // Reads in between (each puts the ring straight) change nothing either.
+    for (int pass = 100; pass < 130; ++pass) {
+        Pass(box, plain, pass);
+        if (pass % 4 == 0) {
+            ASSERT_EQ(box.Image(), plain.image) << pass;
+        }
+    }
+    for (int pass = 200; pass < 217; ++pass) Pass(box, plain, pass);
+    const QString path = dir.path() + "/sample";
+    ASSERT_TRUE(box.SaveBmp(path));
+    QImage saved;
+    ASSERT_TRUE(saved.load(path));
+    EXPECT_EQ(saved.convertToFormat(QImage::Format_RGB32), plain.image);
+
+    // Text needs the rows in order; it lands where it would on the plain picture.
+    for (int pass = 300; pass < 305; ++pass) Pass(box, plain, pass);
+    box.setForeColor(0xFFFFFF);
+    box.CurrentX = 0;
+    box.CurrentY = 3;
+    box.Print("12:34:50");
+    {
+        QPainter painter(&plain.image);
+        painter.setFont(box.font());
+        painter.setPen(QColor(255, 255, 255));
+        painter.drawText(0, 3 + QFontMetrics(box.font()).ascent(), "12:34:50");
+    }
+    for (int pass = 400; pass < 411; ++pass) Pass(box, plain, pass);
+    EXPECT_EQ(box.Image(), plain.image);
+}
+
+TEST(PictureBoxRingTest, ClsAndPicturesAfterScrollsStartFromAStraightPicture) {
+    PictureBox box(nullptr, PackColour(0, 0, 9));
+    box.Move(0, 0, 6, 5);
+    PlainPicture plain(6, 5);
+    for (int pass = 0; pass < 12; ++pass) Pass(box, plain, pass);
+    box.Cls();
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 6; ++x) ASSERT_EQ(At(box, x, y), 9u) << x << "," << y;
+    box.SetPixel(2, 1, kRed);
+    box.CopyDownOnePixel();
+    EXPECT_EQ(At(box, 2, 2), 0xFF0000u);
+    EXPECT_EQ(At(box, 2, 1), 9u);
+
+    // A picture shown over a turned ring sits at the top, and a partial scroll still clips.
+    for (int pass = 0; pass < 8; ++pass) Pass(box, plain, pass);
+    QImage stripes(6, 5, QImage::Format_RGB32);
+    for (int y = 0; y < 5; ++y)
+        for (int x = 0; x < 6; ++x) stripes.setPixel(x, y, ColourToArgb(PackColour(0, 0, y + 1)));
+    ASSERT_TRUE(box.SetPicture(stripes));
+    box.CopyDownOnePixel(3, 2);
+    EXPECT_EQ(At(box, 0, 0), 1u);
+    EXPECT_EQ(At(box, 0, 1), 1u);
+    EXPECT_EQ(At(box, 0, 2), 2u);
+    EXPECT_EQ(At(box, 4, 1), 2u) << "columns right of the block stay";
+}
+
+// What the window system was given for the box: its part of the window's backing store.
+QImage OnScreen(QWidget& window, const PictureBox& box) {
+    QScreen* screen = window.screen();
+    if (!screen) return {};
+    const QPoint at = box.mapTo(&window, QPoint(0, 0));
+    return screen->grabWindow(window.winId(), at.x(), at.y(), box.width(), box.height())
+        .toImage()
+        .convertToFormat(QImage::Format_RGB32);
+}
+
+TEST(PictureBoxRingTest, TheScreenShowsThePictureAfterScrollsTextAndClears) {
+    QWidget window;
+    window.resize(60, 40);
+    PictureBox box(&window, 0);
+    box.Move(5, 3, 40, 30);
+    window.show();
+    QApplication::processEvents();
+    if (OnScreen(window, box).isNull()) GTEST_SKIP() << "this platform cannot grab windows";
+    PlainPicture plain(40, 30);
+    for (int pass = 0; pass < 200; ++pass) {
+        Pass(box, plain, pass);
+        // Like the loop: events run between passes, sometimes only after several passes.
+        if (pass % 3 != 1) QApplication::processEvents();
+        if (pass == 77) {
+            box.setForeColor(0xFFFFFF);
+            box.CurrentX = 0;
+            box.CurrentY = 3;
+            box.Print("1");
+        }
+    }
+    QApplication::processEvents();
+    EXPECT_EQ(OnScreen(window, box), box.Image());
+
+    // A sibling above the last rows (as the sample picture lies over the waterfall's): the rows
+    // left uncovered follow the passes, the covered ones are right once uncovered.
+    QWidget cover(&window);
+    cover.setAutoFillBackground(true);
+    cover.setGeometry(5, 3 + 26, 40, 10);
+    cover.show();
+    for (int pass = 200; pass < 260; ++pass) {
+        Pass(box, plain, pass);
+        QApplication::processEvents();
+    }
+    EXPECT_EQ(OnScreen(window, box).copy(0, 0, 40, 26), box.Image().copy(0, 0, 40, 26));
+    cover.hide();
+    QApplication::processEvents();
+    EXPECT_EQ(OnScreen(window, box), box.Image());
+    EXPECT_EQ(box.Image(), plain.image);
+    box.Cls();
+    box.SetPixel(3, 4, kRed);
+    QApplication::processEvents();
+    EXPECT_EQ(OnScreen(window, box), box.Image());
+}
+
+// ---- drawing that waits ---------------------------------------------------------------------
+
+// One spectrum pass: a new scale, a clear and a connected trace from (-1, baseline).
+void TracePass(PictureBox& box, std::mt19937& random, int pass, bool readAfterEachStep) {
+    const auto look = [&] {
+        if (readAfterEachStep) (void)box.Image();
+    };
+    const double peak = 0.1 + (random() % 1000) / 100.0;
+    box.setScaleHeight(static_cast<float>(peak * 1.05));
+    box.setForeColor(PassColour(pass, 0));
+    box.Cls();
+    look();
+    const float baseline = static_cast<float>(peak * 1.025);
+    box.CurrentX = -1;
+    box.CurrentY = baseline;
+    for (int column = 0; column < box.ScaleWidth() + 2; ++column) {
+        const double level = (random() % 1200) / 100.0; // sometimes above the top
+        box.LineTo(static_cast<float>(column), static_cast<float>(baseline - level));
+        look();
+    }
+    if (pass % 5 == 2) {
+        box.SetPixel(pass % box.ScaleWidth(), 3, kRed);
+        look();
+    }
+}
+
+TEST(PictureBoxLazyTest, ATraceDrawnWhenReadEqualsOneDrawnAtOnce) {
+    QWidget hidden;
+    hidden.hide();
+    PictureBox eager(&hidden, 0), lazy(&hidden, 0);
+    eager.Move(-56, 16, 149, 63);
+    lazy.Move(-56, 16, 149, 63);
+    std::mt19937 a(7), b(7);
+    for (int pass = 0; pass < 60; ++pass) {
+        TracePass(eager, a, pass, true);
+        TracePass(lazy, b, pass, false);
+        if (pass % 13 == 0) {
+            ASSERT_EQ(lazy.Image(), eager.Image()) << pass;
+        }
+    }
+    EXPECT_EQ(lazy.Image(), eager.Image());
+    EXPECT_EQ(lazy.CurrentX, eager.CurrentX);
+
+    // Many lines without a clear or a read are drawn in batches, still in order.
+    for (int i = 0; i < 10000; ++i) {
+        const double x = i % 149, y = (i * 7919) % 63 * lazy.ScaleHeight() / 63;
+        eager.setForeColor(PassColour(i, 1));
+        lazy.setForeColor(PassColour(i, 1));
+        eager.LineTo(x, y);
+        (void)eager.Image();
+        lazy.LineTo(x, y);
+    }
+    EXPECT_EQ(lazy.Image(), eager.Image());
+
+    // Text goes on top of the pending trace, not under it.
+    eager.Cls();
+    lazy.Cls();
+    for (PictureBox* box : {&eager, &lazy}) {
+        box->ScalePixels();
+        box->setForeColor(kBlue);
+        box->Line(0, 10, 148, 10);
+        box->setForeColor(0xFFFFFF);
+        box->CurrentX = 0;
+        box->CurrentY = 4;
+        box->Print("8");
+        if (box == &eager) (void)box->Image();
+    }
+    EXPECT_EQ(lazy.Image(), eager.Image());
+}
+
+TEST(PictureBoxLazyTest, AShownTraceReachesTheScreen) {
+    QWidget window;
+    window.resize(200, 100);
+    PictureBox box(&window, 0);
+    box.Move(0, 0, 149, 63);
+    window.show();
+    QApplication::processEvents();
+    if (OnScreen(window, box).isNull()) GTEST_SKIP() << "this platform cannot grab windows";
+    std::mt19937 random(3);
+    for (int pass = 0; pass < 5; ++pass) {
+        TracePass(box, random, pass, false);
+        QApplication::processEvents();
+    }
+    EXPECT_EQ(OnScreen(window, box), box.Image());
 }
 
 } // namespace

@@ -1,0 +1,43 @@
+// The shared value types every layer uses: the packed colour and the rounding of doubles.
+#include "platform/colour.h"
+#include "platform/rounding.h"
+
+#include <QColor>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace platform;
+
+namespace {
+
+TEST(SharedTypesTest, PackedColourIsRedPlus256GreenPlus65536Blue) {
+    static_assert(PackColour(1, 2, 3) == 1 + 256 * 2 + 65536 * 3);
+    EXPECT_EQ(PackColour(255, 0, 0), 0x0000FF);
+    EXPECT_EQ(PackColour(0, 0, 255), 0xFF0000);
+    EXPECT_EQ(SplitColour(PackColour(4, 60, 50)), (Rgb{4, 60, 50}));
+    EXPECT_EQ(SplitColour(0x7F123456), (Rgb{0x56, 0x34, 0x12})) << "bits above 24 are ignored";
+    // The pixel form is what QImage and QColor hold: 0xAARRGGBB, opaque.
+    EXPECT_EQ(ColourToArgb(PackColour(65, 191, 169)), 0xFF41BFA9u);
+    EXPECT_EQ(QColor::fromRgb(ColourToArgb(PackColour(4, 60, 50))), QColor(4, 60, 50));
+    EXPECT_EQ(ColourToArgb(0), 0xFF000000u);
+}
+
+TEST(SharedTypesTest, RoundingTakesHalvesToEvenAndSaturates) {
+    EXPECT_EQ(rnd(42.5), 42);
+    EXPECT_EQ(rnd(127.5), 128);
+    EXPECT_EQ(rnd(-2.5), -2);
+    EXPECT_EQ(rnd(-3.5), -4);
+    EXPECT_EQ(rnd(0.49999999999999994), 0);
+    EXPECT_EQ(rnd(2.5000001), 3);
+    EXPECT_EQ(rnd(3e9), std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(rnd(-3e9), std::numeric_limits<std::int32_t>::min());
+    EXPECT_EQ(rnd(std::numeric_limits<double>::infinity()),
+              std::numeric_limits<std::int32_t>::max());
+    EXPECT_EQ(rnd(std::nan("")), 0);
+    EXPECT_EQ(rnd(2147483646.5), 2147483646);
+}
+
+} // namespace
