@@ -6,10 +6,10 @@ set(CPACK_PACKAGE_VENDOR "Tonvault developers")
 set(CPACK_PACKAGE_CONTACT "Tonvault developers <maintainers@users.noreply.c-seed-d150afb0.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "live waterfall of a metal detector's tone")
 set(CPACK_PACKAGE_DESCRIPTION
-  "Tonvault turns the sound input into a live waterfall picture of the sound, one\n\
-column per hertz, so that the tone of a metal detector plugged into the computer\n\
-can be read by eye. The picture of a known target can be saved under a name and\n\
-shown later beneath the live one.")
+  "Tonvault turns the sound input into a live waterfall picture of the sound,\n\
+one column per hertz, so that the tone of a metal detector plugged into the\n\
+computer can be read by eye. The picture of a known target can be saved under\n\
+a name and shown later beneath the live one.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
