@@ -4,6 +4,7 @@
 #include "platform/message_box.h"
 #include "platform/perf_counter.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -29,9 +30,19 @@ clsFourier::clsFourier() {
     isPending = false;
     nuWindow = 0;
     nuCounterFreq = platform::QueryPerformanceFrequency();
-    const bool wide = fourier::CpuHasAvx2();
-    pTransform = wide ? &fourier::TransformAvx2 : &fourier::TransformPortable;
-    pRealTransform = wide ? &fourier::TransformRealAvx2 : &fourier::TransformRealPortable;
+    if (fourier::CpuHasAvx512()) {
+        pTransform = &fourier::TransformAvx512;
+        pRealTransform = &fourier::TransformRealAvx512;
+        pMagnitudes = &fourier::MagnitudesAvx512;
+    } else if (fourier::CpuHasAvx2()) {
+        pTransform = &fourier::TransformAvx2;
+        pRealTransform = &fourier::TransformRealAvx2;
+        pMagnitudes = &fourier::MagnitudesAvx2;
+    } else {
+        pTransform = &fourier::TransformPortable;
+        pRealTransform = &fourier::TransformRealPortable;
+        pMagnitudes = &fourier::MagnitudesPortable;
+    }
 
     // Misaligned doubles cost speed on every butterfly; tell the developer how to pad.
     const auto address = reinterpret_cast<std::uintptr_t>(&Pi);
@@ -51,6 +62,8 @@ void clsFourier::NumberOfSamples(std::int32_t nuNumSam) {
     std::vector<double> window(n);
     AlignedArray<Complex> twiddles(n);
     AlignedArray<double> staged(n);
+    AlignedArray<double> magnitude(n);
+    std::vector<std::uint32_t> chunkFrame((n + kChunkBins - 1) / kChunkBins, 0);
     for (std::size_t i = 0; i < n; ++i) {
         reverse[i] = fourier::ReverseBits(static_cast<std::uint32_t>(i), bits);
         window[i] = fourier::BlackmanWeight(static_cast<std::int32_t>(i), nuNumSam - 1, TwoPi);
@@ -62,6 +75,9 @@ void clsFourier::NumberOfSamples(std::int32_t nuNumSam) {
     aWindow = std::move(window);
     aTwiddle = std::move(twiddles);
     aStaged = std::move(staged);
+    aMagnitude = std::move(magnitude);
+    aChunkFrame = std::move(chunkFrame);
+    nuFrame = 0;
     nuStaged = 0;
     nuStageEnd = static_cast<std::uint32_t>(nuNumSam);
     nuReadable = 0;
@@ -102,7 +118,29 @@ void clsFourier::RealInElsewhere(std::int32_t Index, double nuValueIn) {
     const auto n = static_cast<std::size_t>(Index - 1);
     const double value = nuWindow != 0 ? aWindow[n] * nuValueIn : nuValueIn / 2;
     FlushStaged();
-    aData[aReverse[n]] = Complex{value, 0.0};
+    if (n == 0) {
+        // A new run: what was staged is in the block now, and the run may grow over it.
+        aStaged[0] = value;
+        nuStaged = 1;
+    } else {
+        aData[aReverse[n]] = Complex{value, 0.0};
+    }
+    isPending = true;
+    nuReadable = 0;
+}
+
+void clsFourier::RealInFrame(std::span<const double> samples) {
+    if (isSizeUnknown || samples.size() != aData.size()) FailBadIndex();
+    // Every position is written, so whatever was staged or stored before no longer matters.
+    const std::size_t n = samples.size();
+    double* out = aStaged.data();
+    if (nuWindow != 0) {
+        const double* w = aWindow.data();
+        for (std::size_t i = 0; i < n; ++i) out[i] = w[i] * samples[i];
+    } else {
+        for (std::size_t i = 0; i < n; ++i) out[i] = samples[i] / 2;
+    }
+    nuStaged = static_cast<std::int32_t>(n);
     isPending = true;
     nuReadable = 0;
 }
@@ -137,8 +175,26 @@ const Complex& clsFourier::GetOutput(std::int32_t Index) {
         }
         nuTransformEnd = platform::QueryPerformanceCounter();
         nuReadable = static_cast<std::uint32_t>(aData.size());
+        if (++nuFrame == 0) {
+            // After 2^32 transforms the numbers come round again: forget every chunk.
+            std::fill(aChunkFrame.begin(), aChunkFrame.end(), 0u);
+            nuFrame = 1;
+        }
     }
     return aData[static_cast<std::size_t>(Index - 1)];
+}
+
+double clsFourier::MagnitudeOf(std::int32_t Index) {
+    GetOutput(Index);
+    const auto k = static_cast<std::size_t>(Index - 1);
+    const std::size_t chunk = k / kChunkBins;
+    if (aChunkFrame[chunk] != nuFrame) {
+        const std::size_t first = chunk * kChunkBins;
+        const std::size_t count = std::min<std::size_t>(kChunkBins, aData.size() - first);
+        pMagnitudes(aData.data() + first, aMagnitude.data() + first, count);
+        aChunkFrame[chunk] = nuFrame;
+    }
+    return aMagnitude[k];
 }
 
 double clsFourier::RealOut(std::int32_t Index) {
