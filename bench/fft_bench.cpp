@@ -7,8 +7,12 @@
 #include <fftw3.h>
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <numbers>
 #include <random>
+#include <span>
 #include <vector>
 
 namespace {
@@ -80,11 +84,52 @@ void BM_Fftw(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 
+// One frame's input, apart so that a profiler can tell its cost from the transform's and the
+// reads'. Written against whatever engine it is built with, so that an older engine without the
+// whole-frame call can be profiled the same way.
+template <class Engine>
+[[gnu::noinline]] void FeedFrame(Engine& engine, const std::vector<double>& x, bool whole) {
+    if constexpr (requires { engine.RealInFrame(std::span<const double>(x)); }) {
+        if (whole) {
+            engine.RealInFrame(x);
+            return;
+        }
+    }
+    const int n = static_cast<int>(x.size());
+    for (int i = 1; i <= n; ++i) engine.RealIn(i, x[i - 1]);
+}
+
+// The first read runs the transform; a profiler separates it by the transform's own function.
+[[gnu::noinline]] double ReadBins(clsFourier& engine) {
+    double sum = 0;
+    for (int k = 1; k <= kBinsRead; ++k) sum += engine.ComplexOut(k);
+    return sum;
+}
+
+// fft_bench --frames N COUNT samples|frame: COUNT analyser frames outside the benchmark
+// library, for scripts/callgrind-frame.
+int RunFrames(int n, int count, bool whole) {
+    const auto x = Samples(n);
+    clsFourier engine;
+    engine.WithTimeWindow(-1);
+    engine.NumberOfSamples(n);
+    double sum = 0;
+    for (int f = 0; f < count; ++f) {
+        FeedFrame(engine, x, whole);
+        sum += ReadBins(engine);
+    }
+    std::printf("%d frames of %d: %.17g\n", count, n, sum);
+    return 0;
+}
+
 } // namespace
 
 // Registered side by side per length, so both halves of each comparison run close together in
 // time, under the same machine load.
 int main(int argc, char** argv) {
+    if (argc == 5 && std::strcmp(argv[1], "--frames") == 0)
+        return RunFrames(std::atoi(argv[2]), std::atoi(argv[3]),
+                         std::strcmp(argv[4], "frame") == 0);
     for (int n = 1024; n <= 32768; n *= 2) {
         benchmark::RegisterBenchmark("BM_Tonvault", BM_Tonvault)
             ->Arg(n)

@@ -68,6 +68,7 @@ private:
     using RealTransform = void (*)(const double* staged, Complex* data, std::int32_t bits,
                                    const Complex* twiddles);
     using Magnitudes = void (*)(const Complex* data, double* out, std::size_t count);
+    using Weigh = void (*)(const double* x, const double* weights, double* out, std::size_t n);
     template <class T> using AlignedArray = std::vector<T, CacheAlignedAllocator<T>>;
 
     // RealIn off the ascending run: checks, then writes into the block itself.
@@ -107,30 +108,33 @@ private:
     // or calls a trigonometric function.
     std::vector<std::uint32_t> aReverse; // element that holds natural position n
     std::vector<double> aWindow;         // Blackman weight of natural position n
-    AlignedArray<Complex> aTwiddle;      // pass with half-span h uses elements h .. 2h - 1
+    // N halves: v * 0.5 is v / 2 to the bit, so without the window the input path multiplies
+    // too, and pWeight (aWindow or aHalf, chosen by the switch) spares it a test per sample.
+    std::vector<double> aHalf;
+    const double* pWeight = nullptr;
+    AlignedArray<Complex> aTwiddle; // pass with half-span h uses elements h .. 2h - 1
     // Real inputs written in ascending order from the first position are kept here in natural
     // order and reach aData only when the transform needs them: one sequential store per
     // sample instead of a store scattered over the whole block. nuStaged counts them; any other
     // write first moves them into aData, so later writes still win.
     AlignedArray<double> aStaged;
     std::int32_t nuStaged = 0;
-    // The inline fast paths test one unsigned bound each instead of several flags: nuStageEnd is
-    // N once a length is known (0 before), nuReadable is N while the block holds a finished
-    // transform and 0 whenever one is pending.
+    // The inline fast path of RealIn tests one unsigned bound instead of several flags:
+    // nuStageEnd is N once a length is known, 0 before.
     std::uint32_t nuStageEnd = 0;
-    std::uint32_t nuReadable = 0;
     // Magnitudes are made a chunk of bins at a time, in vector registers, when a bin of the
     // chunk is first read after a transform: the analyser reads a few hundred consecutive bins,
-    // and one square root per bin in turn would cost a third of a small frame. A chunk is valid
-    // while its entry in aChunkFrame equals nuFrame, the number of the current transform, so
-    // nothing has to be cleared per frame.
+    // and one square root per bin in turn would cost a third of a small frame. Bins nuMagFirst ..
+    // nuMagFirst + nuMagCount - 1 hold the magnitudes of the finished transform; nuMagCount is 0
+    // whenever a transform is pending, so the inline read tests a single bound.
     static constexpr std::uint32_t kChunkBins = 64;
     AlignedArray<double> aMagnitude;
-    std::vector<std::uint32_t> aChunkFrame;
-    std::uint32_t nuFrame = 0;
+    std::uint32_t nuMagFirst = 0;
+    std::uint32_t nuMagCount = 0;
     Transform pTransform = nullptr;         // widest butterflies this processor runs
     RealTransform pRealTransform = nullptr; // the same, loading a whole staged block first
     Magnitudes pMagnitudes = nullptr;       // the same width for the square roots
+    Weigh pWeigh = nullptr;                 // and for weighting a whole frame
 };
 
 // Inline so the caller's per-sample loop costs a few instructions per sample: the analyser
@@ -140,7 +144,7 @@ private:
 inline void clsFourier::RealIn(std::int32_t Index, double nuValueIn) {
     const auto n = static_cast<std::uint32_t>(nuStaged);
     if (static_cast<std::uint32_t>(Index) == n + 1 && n - 1 < nuStageEnd - 1) [[likely]] {
-        aStaged[n] = nuWindow != 0 ? aWindow[n] * nuValueIn : nuValueIn / 2;
+        aStaged[n] = pWeight[n] * nuValueIn;
         nuStaged = Index;
         return;
     }
@@ -150,8 +154,8 @@ inline void clsFourier::RealIn(std::int32_t Index, double nuValueIn) {
 // Inline for the same reason: after the frame's one transform, each displayed bin is a check
 // and a load.
 inline double clsFourier::ComplexOut(std::int32_t Index) {
-    const auto k = static_cast<std::uint32_t>(Index) - 1u; // below 1 wraps to a huge value
-    if (k < nuReadable && aChunkFrame[k / kChunkBins] == nuFrame) [[likely]]
+    const auto k = static_cast<std::uint32_t>(Index) - 1u;
+    if (k - nuMagFirst < nuMagCount) [[likely]] // below nuMagFirst wraps to a huge value
         return aMagnitude[k];
     return MagnitudeOf(Index);
 }

@@ -57,6 +57,11 @@ void TransformRealAvx2(const double* staged, Complex* data, std::int32_t bits,
 void TransformRealAvx512(const double* staged, Complex* data, std::int32_t bits,
                          const Complex* twiddles);
 
+// out[i] = weights[i] * x[i], or x[i] / 2 where weights is null: RealIn's weighting, i < n.
+void WeighPortable(const double* x, const double* weights, double* out, std::size_t n);
+void WeighAvx2(const double* x, const double* weights, double* out, std::size_t n);
+void WeighAvx512(const double* x, const double* weights, double* out, std::size_t n);
+
 // out[i] = sqrt(Re² + Im²) of data[i], i < count: the scalar sum and root, whatever the width.
 void MagnitudesPortable(const Complex* data, double* out, std::size_t count);
 void MagnitudesAvx2(const Complex* data, double* out, std::size_t count);

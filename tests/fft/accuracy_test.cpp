@@ -182,9 +182,11 @@ TEST(FourierAccuracy, AnalyserFramesAreBitIdenticalToTheLiteralRecurrence) {
                         f.RealInFrame(in.re);
                     }
                     for (int k = 0; k < shown; ++k) {
-                        const double expected = std::sqrt(ref[k].Re * ref[k].Re + ref[k].Im * ref[k].Im);
+                        const double expected =
+                            std::sqrt(ref[k].Re * ref[k].Re + ref[k].Im * ref[k].Im);
                         ASSERT_EQ(f.ComplexOut(k + 1), expected)
-                            << "N = " << n << " window " << window << " feed " << feed << " bin " << k;
+                            << "N = " << n << " window " << window << " feed " << feed << " bin "
+                            << k;
                     }
                     // Reads beyond the shown bins and of the parts come after the magnitudes.
                     for (int k = n - 1; k >= 0; k -= std::max(1, n / 64)) {
