@@ -75,7 +75,7 @@ private:
     void RealInElsewhere(std::int32_t Index, double nuValueIn);
     const Complex& GetOutput(std::int32_t Index);
     // ComplexOut off the fast path: transforms if needed, then fills the read bin's chunk.
-    double MagnitudeOf(std::int32_t Index);
+    [[gnu::cold]] double MagnitudeOf(std::int32_t Index);
     void CheckIndex(std::int32_t Index) const;
     // Moves the staged run of real inputs into their bit-reversed elements.
     void FlushStaged();
