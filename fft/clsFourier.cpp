@@ -4,6 +4,7 @@
 #include "platform/message_box.h"
 #include "platform/perf_counter.h"
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -29,9 +30,22 @@ clsFourier::clsFourier() {
     isPending = false;
     nuWindow = 0;
     nuCounterFreq = platform::QueryPerformanceFrequency();
-    const bool wide = fourier::CpuHasAvx2();
-    pTransform = wide ? &fourier::TransformAvx2 : &fourier::TransformPortable;
-    pRealTransform = wide ? &fourier::TransformRealAvx2 : &fourier::TransformRealPortable;
+    if (fourier::CpuHasAvx512()) {
+        pTransform = &fourier::TransformAvx512;
+        pRealTransform = &fourier::TransformRealAvx512;
+        pMagnitudes = &fourier::MagnitudesAvx512;
+        pWeigh = &fourier::WeighAvx512;
+    } else if (fourier::CpuHasAvx2()) {
+        pTransform = &fourier::TransformAvx2;
+        pRealTransform = &fourier::TransformRealAvx2;
+        pMagnitudes = &fourier::MagnitudesAvx2;
+        pWeigh = &fourier::WeighAvx2;
+    } else {
+        pTransform = &fourier::TransformPortable;
+        pRealTransform = &fourier::TransformRealPortable;
+        pMagnitudes = &fourier::MagnitudesPortable;
+        pWeigh = &fourier::WeighPortable;
+    }
 
     // Misaligned doubles cost speed on every butterfly; tell the developer how to pad.
     const auto address = reinterpret_cast<std::uintptr_t>(&Pi);
@@ -49,8 +63,10 @@ void clsFourier::NumberOfSamples(std::int32_t nuNumSam) {
     AlignedArray<Complex> data(n, Complex{0.0, 0.0});
     std::vector<std::uint32_t> reverse(n);
     std::vector<double> window(n);
+    std::vector<double> halves(n, 0.5);
     AlignedArray<Complex> twiddles(n);
     AlignedArray<double> staged(n);
+    AlignedArray<double> magnitude(n);
     for (std::size_t i = 0; i < n; ++i) {
         reverse[i] = fourier::ReverseBits(static_cast<std::uint32_t>(i), bits);
         window[i] = fourier::BlackmanWeight(static_cast<std::int32_t>(i), nuNumSam - 1, TwoPi);
@@ -60,11 +76,14 @@ void clsFourier::NumberOfSamples(std::int32_t nuNumSam) {
     aData = std::move(data);
     aReverse = std::move(reverse);
     aWindow = std::move(window);
+    aHalf = std::move(halves);
+    pWeight = nuWindow != 0 ? aWindow.data() : aHalf.data();
     aTwiddle = std::move(twiddles);
     aStaged = std::move(staged);
+    aMagnitude = std::move(magnitude);
     nuStaged = 0;
     nuStageEnd = static_cast<std::uint32_t>(nuNumSam);
-    nuReadable = 0;
+    nuMagCount = 0;
     isSizeUnknown = false;
     nuMaxIndex = nuNumSam - 1;
     nuBits = bits;
@@ -91,6 +110,7 @@ void clsFourier::BuildTwiddles(std::int32_t bits, AlignedArray<Complex>& table) 
 
 void clsFourier::WithTimeWindow(std::int32_t nuTimeWindow) {
     nuWindow = nuTimeWindow;
+    pWeight = nuWindow != 0 ? aWindow.data() : aHalf.data();
 }
 
 void clsFourier::CheckIndex(std::int32_t Index) const {
@@ -102,9 +122,25 @@ void clsFourier::RealInElsewhere(std::int32_t Index, double nuValueIn) {
     const auto n = static_cast<std::size_t>(Index - 1);
     const double value = nuWindow != 0 ? aWindow[n] * nuValueIn : nuValueIn / 2;
     FlushStaged();
-    aData[aReverse[n]] = Complex{value, 0.0};
+    if (n == 0) {
+        // A new run: what was staged is in the block now, and the run may grow over it.
+        aStaged[0] = value;
+        nuStaged = 1;
+    } else {
+        aData[aReverse[n]] = Complex{value, 0.0};
+    }
     isPending = true;
-    nuReadable = 0;
+    nuMagCount = 0;
+}
+
+void clsFourier::RealInFrame(std::span<const double> samples) {
+    if (isSizeUnknown || samples.size() != aData.size()) FailBadIndex();
+    // Every position is written, so whatever was staged or stored before no longer matters.
+    const std::size_t n = samples.size();
+    pWeigh(samples.data(), nuWindow != 0 ? aWindow.data() : nullptr, aStaged.data(), n);
+    nuStaged = static_cast<std::int32_t>(n);
+    isPending = true;
+    nuMagCount = 0;
 }
 
 void clsFourier::FlushStaged() {
@@ -118,7 +154,7 @@ void clsFourier::ImagIn(std::int32_t Index, double nuValueIn) {
     FlushStaged();
     aData[aReverse[static_cast<std::size_t>(Index - 1)]].Im = nuValueIn;
     isPending = true;
-    nuReadable = 0;
+    nuMagCount = 0;
 }
 
 const Complex& clsFourier::GetOutput(std::int32_t Index) {
@@ -136,9 +172,25 @@ const Complex& clsFourier::GetOutput(std::int32_t Index) {
             pTransform(aData.data(), nuBits, aTwiddle.data());
         }
         nuTransformEnd = platform::QueryPerformanceCounter();
-        nuReadable = static_cast<std::uint32_t>(aData.size());
+        nuMagCount = 0;
     }
     return aData[static_cast<std::size_t>(Index - 1)];
+}
+
+double clsFourier::MagnitudeOf(std::int32_t Index) {
+    GetOutput(Index);
+    const auto k = static_cast<std::uint32_t>(Index - 1);
+    const auto n = static_cast<std::uint32_t>(aData.size());
+    const std::uint32_t first = k / kChunkBins * kChunkBins;
+    const std::uint32_t count = std::min(kChunkBins, n - first);
+    pMagnitudes(aData.data() + first, aMagnitude.data() + first, count);
+    if (nuMagCount != 0 && first == nuMagFirst + nuMagCount) {
+        nuMagCount += count; // reads in ascending order grow the run
+    } else {
+        nuMagFirst = first;
+        nuMagCount = count;
+    }
+    return aMagnitude[k];
 }
 
 double clsFourier::RealOut(std::int32_t Index) {

@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <new>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -48,6 +49,13 @@ public:
     void NumberOfSamples(std::int32_t nuNumSam);
     void WithTimeWindow(std::int32_t nuTimeWindow);
     void RealIn(std::int32_t Index, double nuValueIn);
+    // A whole frame in one call, for a caller whose input arrives in order: samples[n] is the
+    // input for natural position n. It stores exactly what RealIn(n + 1, samples[n]) for n = 0 ..
+    // N - 1, in that order, would store (the same weights and bits, every imaginary part cleared,
+    // the window switch as it stands at this call), so every later output is bit for bit the same.
+    // The span must hold exactly N values; with any other size, or before a length is set, it
+    // fails with 381 and stores nothing.
+    void RealInFrame(std::span<const double> samples);
     void ImagIn(std::int32_t Index, double nuValueIn);
     double ComplexOut(std::int32_t Index);
     double RealOut(std::int32_t Index);
@@ -59,11 +67,15 @@ private:
     using Transform = void (*)(Complex* data, std::int32_t bits, const Complex* twiddles);
     using RealTransform = void (*)(const double* staged, Complex* data, std::int32_t bits,
                                    const Complex* twiddles);
+    using Magnitudes = void (*)(const Complex* data, double* out, std::size_t count);
+    using Weigh = void (*)(const double* x, const double* weights, double* out, std::size_t n);
     template <class T> using AlignedArray = std::vector<T, CacheAlignedAllocator<T>>;
 
     // RealIn off the ascending run: checks, then writes into the block itself.
     void RealInElsewhere(std::int32_t Index, double nuValueIn);
     const Complex& GetOutput(std::int32_t Index);
+    // ComplexOut off the fast path: transforms if needed, then fills the read bin's chunk.
+    [[gnu::cold]] double MagnitudeOf(std::int32_t Index);
     void CheckIndex(std::int32_t Index) const;
     // Moves the staged run of real inputs into their bit-reversed elements.
     void FlushStaged();
@@ -96,40 +108,54 @@ private:
     // or calls a trigonometric function.
     std::vector<std::uint32_t> aReverse; // element that holds natural position n
     std::vector<double> aWindow;         // Blackman weight of natural position n
-    AlignedArray<Complex> aTwiddle;      // pass with half-span h uses elements h .. 2h - 1
+    // N halves: v * 0.5 is v / 2 to the bit, so without the window the input path multiplies
+    // too, and pWeight (aWindow or aHalf, chosen by the switch) spares it a test per sample.
+    std::vector<double> aHalf;
+    const double* pWeight = nullptr;
+    AlignedArray<Complex> aTwiddle; // pass with half-span h uses elements h .. 2h - 1
     // Real inputs written in ascending order from the first position are kept here in natural
     // order and reach aData only when the transform needs them: one sequential store per
     // sample instead of a store scattered over the whole block. nuStaged counts them; any other
     // write first moves them into aData, so later writes still win.
     AlignedArray<double> aStaged;
     std::int32_t nuStaged = 0;
-    // The inline fast paths test one unsigned bound each instead of several flags: nuStageEnd is
-    // N once a length is known (0 before), nuReadable is N while the block holds a finished
-    // transform and 0 whenever one is pending.
+    // The inline fast path of RealIn tests one unsigned bound instead of several flags:
+    // nuStageEnd is N once a length is known, 0 before.
     std::uint32_t nuStageEnd = 0;
-    std::uint32_t nuReadable = 0;
+    // Magnitudes are made a chunk of bins at a time, in vector registers, when a bin of the
+    // chunk is first read after a transform: the analyser reads a few hundred consecutive bins,
+    // and one square root per bin in turn would cost a third of a small frame. Bins nuMagFirst ..
+    // nuMagFirst + nuMagCount - 1 hold the magnitudes of the finished transform; nuMagCount is 0
+    // whenever a transform is pending, so the inline read tests a single bound.
+    static constexpr std::uint32_t kChunkBins = 64;
+    AlignedArray<double> aMagnitude;
+    std::uint32_t nuMagFirst = 0;
+    std::uint32_t nuMagCount = 0;
     Transform pTransform = nullptr;         // widest butterflies this processor runs
     RealTransform pRealTransform = nullptr; // the same, loading a whole staged block first
+    Magnitudes pMagnitudes = nullptr;       // the same width for the square roots
+    Weigh pWeigh = nullptr;                 // and for weighting a whole frame
 };
 
 // Inline so the caller's per-sample loop costs a few instructions per sample: the analyser
-// writes every frame as one ascending run from the first position.
+// writes every frame as one ascending run from the first position. Only positions 2 .. N take
+// this path; the first position of a run goes through RealInElsewhere, which also marks the block
+// pending, so the loop stores nothing here but the value and the run length.
 inline void clsFourier::RealIn(std::int32_t Index, double nuValueIn) {
     const auto n = static_cast<std::uint32_t>(nuStaged);
-    if (static_cast<std::uint32_t>(Index) == n + 1 && n < nuStageEnd) [[likely]] {
-        aStaged[n] = nuWindow != 0 ? aWindow[n] * nuValueIn : nuValueIn / 2;
+    if (static_cast<std::uint32_t>(Index) == n + 1 && n - 1 < nuStageEnd - 1) [[likely]] {
+        aStaged[n] = pWeight[n] * nuValueIn;
         nuStaged = Index;
-        isPending = true;
-        nuReadable = 0;
         return;
     }
     RealInElsewhere(Index, nuValueIn);
 }
 
-// Inline for the same reason: after the frame's one transform, each displayed bin is a load and
-// a square root.
+// Inline for the same reason: after the frame's one transform, each displayed bin is a check
+// and a load.
 inline double clsFourier::ComplexOut(std::int32_t Index) {
-    const auto k = static_cast<std::uint32_t>(Index) - 1u; // below 1 wraps to a huge value
-    const Complex& c = k < nuReadable ? aData[k] : GetOutput(Index);
-    return std::sqrt(c.Re * c.Re + c.Im * c.Im);
+    const auto k = static_cast<std::uint32_t>(Index) - 1u;
+    if (k - nuMagFirst < nuMagCount) [[likely]] // below nuMagFirst wraps to a huge value
+        return aMagnitude[k];
+    return MagnitudeOf(Index);
 }

@@ -4,6 +4,7 @@
 
 #include "fft/clsFourier.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -40,6 +41,9 @@ void TransformPortable(Complex* data, std::int32_t bits, const Complex* twiddles
 // Call only where CpuHasAvx2() is true.
 void TransformAvx2(Complex* data, std::int32_t bits, const Complex* twiddles);
 bool CpuHasAvx2();
+// The same again with four butterflies per instruction; call only where CpuHasAvx512() is true.
+void TransformAvx512(Complex* data, std::int32_t bits, const Complex* twiddles);
+bool CpuHasAvx512();
 
 // data[j] = (staged[reverse(j)], 0) for the whole block: the input reordering, walked in 8 x 8
 // tiles so that every cache line read or written is used whole while it is in the cache.
@@ -50,6 +54,18 @@ void TransformRealPortable(const double* staged, Complex* data, std::int32_t bit
                            const Complex* twiddles);
 void TransformRealAvx2(const double* staged, Complex* data, std::int32_t bits,
                        const Complex* twiddles);
+void TransformRealAvx512(const double* staged, Complex* data, std::int32_t bits,
+                         const Complex* twiddles);
+
+// out[i] = weights[i] * x[i], or x[i] / 2 where weights is null: RealIn's weighting, i < n.
+void WeighPortable(const double* x, const double* weights, double* out, std::size_t n);
+void WeighAvx2(const double* x, const double* weights, double* out, std::size_t n);
+void WeighAvx512(const double* x, const double* weights, double* out, std::size_t n);
+
+// out[i] = sqrt(Re² + Im²) of data[i], i < count: the scalar sum and root, whatever the width.
+void MagnitudesPortable(const Complex* data, double* out, std::size_t count);
+void MagnitudesAvx2(const Complex* data, double* out, std::size_t count);
+void MagnitudesAvx512(const Complex* data, double* out, std::size_t count);
 
 // The developer's padding hint for a member at this address, or "" when it is 8-byte aligned.
 std::string AlignmentAdvice(std::uintptr_t address);

@@ -134,6 +134,66 @@ TEST(FourierEngine, IndexOutsideBlockOrBeforeLengthFailsWith381AndStoresNothing)
     EXPECT_EQ(Outputs(g, 8), full);
 }
 
+// The whole-frame feed: the wrong number of samples, or no length yet, fails with 381 and
+// changes nothing; otherwise it is the ascending RealIn run, over whatever was stored before.
+TEST(FourierEngine, WholeFrameFeedIsTheAscendingRunOrNothing) {
+    clsFourier f;
+    const std::vector<double> eight{1, -2, 3, 0.5, -0.25, 7, 1e-300, -0.0};
+    ExpectFourierError([&] { f.RealInFrame(eight); }, 381, kIndexText);
+
+    SteppingClock clock;
+    f.NumberOfSamples(8);
+    f.RealIn(3, 2.0);
+    const auto before = Outputs(f, 8);
+    const int reads = clock.reads;
+    const std::vector<double> seven(7, 1.0), nine(9, 1.0);
+    ExpectFourierError([&] { f.RealInFrame(seven); }, 381, kIndexText);
+    ExpectFourierError([&] { f.RealInFrame(nine); }, 381, kIndexText);
+    ExpectFourierError([&] { f.RealInFrame({}); }, 381, kIndexText);
+    EXPECT_EQ(Outputs(f, 8), before);
+    EXPECT_EQ(clock.reads, reads);
+
+    for (bool window : {false, true}) {
+        clsFourier byOne, whole;
+        byOne.WithTimeWindow(window ? -1 : 0);
+        whole.WithTimeWindow(window ? -1 : 0);
+        byOne.NumberOfSamples(8);
+        whole.NumberOfSamples(8);
+        // Leftovers of every kind: a transformed block, imaginary parts, a run broken off.
+        for (clsFourier* e : {&byOne, &whole}) {
+            for (int i = 1; i <= 8; ++i) e->RealIn(i, i);
+            e->ImagIn(2, 5.0);
+            e->ComplexOut(1);
+            e->ImagIn(6, -3.0);
+            e->RealIn(1, 4.0);
+            e->RealIn(2, 4.0);
+        }
+        for (int i = 1; i <= 8; ++i) byOne.RealIn(i, eight[i - 1]);
+        whole.RealInFrame(eight);
+        const auto expected = Outputs(byOne, 8);
+        EXPECT_EQ(Outputs(whole, 8), expected) << window;
+        for (int k = 8; k >= 1; --k) EXPECT_EQ(whole.ComplexOut(k), byOne.ComplexOut(k));
+    }
+}
+
+// Magnitudes are made a chunk at a time and kept while the block stands: whatever the order of
+// the reads, each equals the root of its own bin, and any write makes the next read fresh.
+TEST(FourierEngine, MagnitudeReadsInAnyOrderFollowTheBlock) {
+    const int n = 512;
+    clsFourier f;
+    f.NumberOfSamples(n);
+    for (int i = 1; i <= n; ++i) f.RealIn(i, std::sin(0.37 * i) + (i % 7));
+    const int order[] = {300, 1, 64, 65, 128, 63, 512, 129, 2, 450, 449, 200};
+    for (int round = 0; round < 3; ++round) {
+        for (int k : order) {
+            const double magnitude = f.ComplexOut(k);
+            const double re = f.RealOut(k), im = f.ImagOut(k);
+            ASSERT_EQ(magnitude, std::sqrt(re * re + im * im)) << round << " " << k;
+        }
+        f.ImagIn(65, 2.5 * (round + 1)); // every bin moves
+    }
+}
+
 TEST(FourierEngine, ConstantInputLandsInBinZeroOnly) {
     for (int n : {2, 16, 1024}) {
         clsFourier f;
