@@ -93,10 +93,12 @@ std::optional<QImage> DecodeWholeBmp(std::span<const unsigned char> file) {
     // Only the bytes the headers account for are handed on, so the reader's view and ours agree.
     const QByteArray bytes = QByteArray::fromRawData(reinterpret_cast<const char*>(file.data()),
                                                      static_cast<qsizetype>(geometry->bytesNeeded));
-    QImage image = QImage::fromData(bytes, "BMP");
+    const QImage image = QImage::fromData(bytes, "BMP");
     if (image.isNull() || image.width() != geometry->width || image.height() != geometry->height)
         return std::nullopt;
-    return image;
+    // One format for every depth, with every byte of it defined: Qt leaves the row padding of
+    // an indexed image unwritten, and an index past a short colour table becomes black here.
+    return image.convertToFormat(QImage::Format_RGB32);
 }
 
 } // namespace analyser

@@ -32,9 +32,9 @@ struct BmpGeometry {
 // (run-length, JPEG or PNG compression among them) or when head is too short for the headers.
 std::optional<BmpGeometry> ReadBmpGeometry(std::span<const unsigned char> head);
 
-// The picture in file, or nullopt unless its geometry is read and the file holds all
-// bytesNeeded bytes and Qt decodes exactly that size. Never allocates more than the picture
-// the file really holds.
+// The picture in file as an RGB32 image, or nullopt unless its geometry is read and the file holds
+// all bytesNeeded bytes and Qt decodes exactly that size. Never allocates more than the picture the
+// file really holds.
 std::optional<QImage> DecodeWholeBmp(std::span<const unsigned char> file);
 
 } // namespace analyser

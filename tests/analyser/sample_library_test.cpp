@@ -496,3 +496,27 @@ TEST(SaveFailureText, SaysTheSampleWasNotSavedAndWhy) {
               "The sample \"coin\" was not saved: Permission denied (in /x/metals).\n\n"
               "A sample saved before under this name is kept as it was.");
 }
+
+// Inputs the picture fuzz target stopped on (tests/fuzz/regressions/): each decodes to the same
+// RGB32 picture every time, with every pixel defined, or not at all.
+TEST(WholeBmp, FuzzFindingsDecodeTheSameEveryTime) {
+    const fs::path folder = fs::path(__FILE__).parent_path().parent_path() / "fuzz" / "regressions";
+    int seen = 0;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        ++seen;
+        const std::vector<unsigned char> file = Bytes(ReadAll(e.path()));
+        const auto first = DecodeWholeBmp(file);
+        const auto second = DecodeWholeBmp(file);
+        ASSERT_EQ(first.has_value(), second.has_value()) << e.path();
+        if (!first) continue;
+        EXPECT_EQ(first->format(), QImage::Format_RGB32) << e.path();
+        EXPECT_EQ(*first, *second) << e.path();
+    }
+    EXPECT_GT(seen, 0);
+    // The first finding: a 4-bit picture of 2 colours whose pixels use indexes up to 15, which
+    // show black rather than what the memory behind the table held.
+    const auto indexed = DecodeWholeBmp(Bytes(ReadAll(folder / "indexed4-past-colour-table.bmp")));
+    ASSERT_TRUE(indexed.has_value());
+    EXPECT_EQ(indexed->pixel(0, 0), qRgb(255, 255, 255)); // index 0
+    EXPECT_EQ(indexed->pixel(7, 0), qRgb(0, 0, 0));       // index 11
+}
