@@ -222,8 +222,9 @@ void fFFT::WireHandlers() {
     connect(mnuStop, &QAction::triggered, this, [this] { mnuStop_Click(); });
     connect(mnuExit, &QAction::triggered, this, [this] { mnuExit_Click(); });
 
-    // The list shows only names the library can save and delete.
-    File1->setFilter(analyser::IsSafeSampleName);
+    // The list shows only markers the library can save and delete: safe names of regular files.
+    File1->setFilter(
+        [this](const std::string& name) { return analyser::IsListedSample(Folders().data, name); });
     File1->onClick = [this] { File1_Click(); };
     Command1->onClick = [this] { Command1_Click(); };
     Command2->onClick = [this] { Command2_Click(); };
@@ -279,6 +280,8 @@ void fFFT::FocusWaterfall() {
 
 void fFFT::Form_Load() {
     loading_ = true;
+    // What an interrupted save left behind is hidden, never listed, and only takes room.
+    analyser::RemoveLeftoverSaves(Folders());
     File1->setPath(baseFolder_ + "/metals/data/");
     show();
     nuResolution = 1;

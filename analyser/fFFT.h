@@ -64,7 +64,8 @@ class fFFT : public QMainWindow {
     Q_OBJECT
 
 public:
-    // baseFolder is the program's folder; the sample library lives in baseFolder/metals/.
+    // The sample library lives in baseFolder/metals/ (the program's folder or the user's data
+    // folder, chosen by the program's main).
     explicit fFFT(const QString& baseFolder = QCoreApplication::applicationDirPath(),
                   QWidget* parent = nullptr);
     ~fFFT() override;
@@ -291,7 +292,7 @@ private:
     void BuildControls();
     void WireHandlers();
     void FocusWaterfall();
-    // The library's two folders under the program's folder.
+    // The library's two folders under the base folder.
     analyser::SampleFolders Folders() const;
     void OnFocusWindowChanged(QWindow* window);
 

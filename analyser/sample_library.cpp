@@ -1,19 +1,17 @@
 #include "analyser/sample_library.h"
 
+#include "analyser/bmp_picture.h"
 #include "analyser/fFFT.h"
-#include "platform/file_names.h"
+#include "platform/message_box.h"
 
 #include <QBuffer>
+#include <QFile>
+#include <QRandomGenerator>
 
-#include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstdint>
 #include <cstdio>
-#include <fcntl.h>
 #include <string_view>
 #include <system_error>
-#include <unistd.h>
 
 namespace fs = std::filesystem;
 
@@ -21,18 +19,38 @@ namespace analyser {
 
 namespace {
 
+constexpr std::string_view kSavePrefix = ".tonvault-save-";
+
 bool IsDirectory(const fs::path& p) {
     std::error_code ec;
     return fs::is_directory(p, ec);
 }
 
+// The entry itself, never what a link points to.
+fs::file_status EntryStatus(const fs::path& p) {
+    std::error_code ec;
+    return fs::symlink_status(p, ec);
+}
+
+bool IsRegularEntry(const fs::path& p) {
+    return fs::is_regular_file(EntryStatus(p));
+}
+
 // A hidden, unique name in the target's folder, so the rename stays on one file system and
 // a half-written file never shows up in the list.
 fs::path TemporaryBeside(const fs::path& target) {
-    static std::atomic<unsigned> counter{0};
-    const std::string name = ".tonvault-save-" + std::to_string(::getpid()) + "-" +
-                             std::to_string(counter.fetch_add(1)) + ".tmp";
-    return target.parent_path() / name;
+    char token[17];
+    std::snprintf(token, sizeof token, "%016llx",
+                  static_cast<unsigned long long>(QRandomGenerator::global()->generate64()));
+    return target.parent_path() / (std::string(kSavePrefix) + token + ".tmp");
+}
+
+std::string Where(const fs::path& folder) {
+    return " (in " + folder.parent_path().string() + ")";
+}
+
+SaveResult Failed(std::string reason) {
+    return {SaveStatus::Failed, std::move(reason)};
 }
 
 // A temporary file holding bytes beside target, removed again unless Keep() is called.
@@ -40,7 +58,7 @@ class StagedFile {
 public:
     StagedFile(const fs::path& target, std::span<const char> bytes, const FileWriter& writer)
         : path_(TemporaryBeside(target)) {
-        written_ = writer(path_, bytes);
+        failure_ = writer(path_, bytes);
     }
     ~StagedFile() {
         if (!kept_) {
@@ -51,35 +69,22 @@ public:
     StagedFile(const StagedFile&) = delete;
     StagedFile& operator=(const StagedFile&) = delete;
 
-    bool Written() const { return written_; }
+    // Empty once the bytes are on disk.
+    const std::string& Failure() const { return failure_; }
     const fs::path& Path() const { return path_; }
     void Keep() { kept_ = true; }
+    // The file that is replaced keeps its mode (a group-writable library stays so).
+    void TakePermissionsOf(const fs::path& old) {
+        std::error_code ec;
+        const fs::file_status status = fs::status(old, ec);
+        if (!ec) fs::permissions(path_, status.permissions(), fs::perm_options::replace, ec);
+    }
 
 private:
     fs::path path_;
-    bool written_ = false;
+    std::string failure_;
     bool kept_ = false;
 };
-
-bool Exists(const fs::path& p) {
-    std::error_code ec;
-    return fs::exists(fs::symlink_status(p, ec));
-}
-
-bool IsTruncatedBmp(const fs::path& file) {
-    std::error_code ec;
-    const auto actual = fs::file_size(file, ec);
-    if (ec) return true;
-    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return true;
-    unsigned char head[6] = {};
-    const ssize_t got = ::read(fd, head, sizeof head);
-    ::close(fd);
-    if (got != static_cast<ssize_t>(sizeof head) || head[0] != 'B' || head[1] != 'M') return false;
-    const uint32_t declared =
-        head[2] | (head[3] << 8) | (head[4] << 16) | (static_cast<uint32_t>(head[5]) << 24);
-    return declared > actual;
-}
 
 } // namespace
 
@@ -100,21 +105,8 @@ bool IsSafeSampleName(const std::string& name) {
     return true;
 }
 
-std::vector<std::string> ListSamples(const fs::path& dataFolder) {
-    std::vector<std::string> names;
-    std::error_code ec;
-    fs::directory_iterator it(dataFolder, ec);
-    if (ec) return names;
-    for (const fs::directory_iterator end; it != end; it.increment(ec)) {
-        if (ec) break;
-        std::error_code typeError;
-        if (!it->is_regular_file(typeError)) continue;
-        std::string name = it->path().filename().string();
-        if (!IsSafeSampleName(name)) continue;
-        names.push_back(std::move(name));
-    }
-    std::sort(names.begin(), names.end(), platform::FileNameLess);
-    return names;
+bool IsListedSample(const fs::path& dataFolder, const std::string& name) {
+    return IsSafeSampleName(name) && IsRegularEntry(dataFolder / name);
 }
 
 std::vector<char> EncodeBmp24(const QImage& picture) {
@@ -128,47 +120,35 @@ std::vector<char> EncodeBmp24(const QImage& picture) {
     return std::vector<char>(bytes.cbegin(), bytes.cend());
 }
 
-bool WriteNewFile(const fs::path& path, std::span<const char> bytes) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    size_t done = 0;
-    bool ok = true;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            ok = false;
-            break;
-        }
-        done += static_cast<size_t>(n);
-    }
-    // The old file is replaced only by a copy that is known to be on disk.
-    if (ok && ::fsync(fd) != 0) ok = false;
-    if (::close(fd) != 0) ok = false;
-    return ok;
-}
-
-bool SaveSample(const SampleFolders& folders, const std::string& name, const QImage& picture,
-                const FileWriter& writer) {
-    if (!IsSafeSampleName(name) || picture.isNull()) return false;
-    if (!IsDirectory(folders.pictures) || !IsDirectory(folders.data)) return false;
+SaveResult SaveSample(const SampleFolders& folders, const std::string& name, const QImage& picture,
+                      const FileWriter& writer) {
+    if (!IsSafeSampleName(name) || picture.isNull()) return {};
+    for (const fs::path* folder : {&folders.pictures, &folders.data})
+        if (!IsDirectory(*folder))
+            return Failed("the folder " + folder->parent_path().string() + " does not exist");
 
     const fs::path picturePath = folders.pictures / name;
     const fs::path markerPath = folders.data / name;
+    // A link is replaced by nothing and followed by nothing; a folder or device is not ours.
+    const bool hadPicture = fs::exists(EntryStatus(picturePath));
+    const bool hadMarker = fs::exists(EntryStatus(markerPath));
+    for (const auto& [had, path] : {std::pair{hadPicture, &picturePath}, {hadMarker, &markerPath}})
+        if (had && !IsRegularEntry(*path)) return Failed(path->string() + " is not a regular file");
     static constexpr char kMarker[] = {'n', 'u', 'l', 'l', '\r', '\n'};
 
     const std::vector<char> bmp = EncodeBmp24(picture);
-    if (bmp.empty()) return false;
+    if (bmp.empty()) return Failed("the picture could not be encoded");
     // Both files are complete on disk before anything old is touched; what can still fail
     // afterwards is a rename, and that is undone so the old sample survives whole.
     StagedFile newPicture(picturePath, bmp, writer);
-    if (!newPicture.Written()) return false;
+    if (!newPicture.Failure().empty()) return Failed(newPicture.Failure() + Where(picturePath));
     StagedFile newMarker(markerPath, kMarker, writer);
-    if (!newMarker.Written()) return false;
+    if (!newMarker.Failure().empty()) return Failed(newMarker.Failure() + Where(markerPath));
+    if (hadPicture) newPicture.TakePermissionsOf(picturePath);
+    if (hadMarker) newMarker.TakePermissionsOf(markerPath);
 
     std::error_code ec;
     const fs::path backup = TemporaryBeside(picturePath);
-    const bool hadPicture = Exists(picturePath);
     if (hadPicture) {
         fs::create_hard_link(picturePath, backup, ec);
         if (ec) {
@@ -177,7 +157,7 @@ bool SaveSample(const SampleFolders& folders, const std::string& name, const QIm
             if (ec) {
                 std::error_code ignored;
                 fs::remove(backup, ignored);
-                return false;
+                return Failed(ec.message() + Where(picturePath));
             }
         }
     }
@@ -186,7 +166,7 @@ bool SaveSample(const SampleFolders& folders, const std::string& name, const QIm
     if (ec) {
         std::error_code ignored;
         if (hadPicture) fs::remove(backup, ignored);
-        return false;
+        return Failed(ec.message() + Where(picturePath));
     }
     newPicture.Keep();
 
@@ -198,33 +178,62 @@ bool SaveSample(const SampleFolders& folders, const std::string& name, const QIm
         } else {
             fs::remove(picturePath, ignored);
         }
-        return false;
+        return Failed(ec.message() + Where(markerPath));
     }
     newMarker.Keep();
     if (hadPicture) fs::remove(backup, ignored);
-    return true;
+    return {SaveStatus::Saved, {}};
 }
 
 bool DeleteSample(const SampleFolders& folders, const std::string& name) {
     if (name == kProtectedSample || !IsSafeSampleName(name)) return false;
     const fs::path marker = folders.data / name;
+    if (!IsRegularEntry(marker)) return false;
     std::error_code ec;
-    const fs::file_status status = fs::symlink_status(marker, ec);
-    if (ec || !(fs::is_regular_file(status) || fs::is_symlink(status))) return false;
     return fs::remove(marker, ec) && !ec;
 }
 
 std::optional<QImage> LoadSamplePicture(const SampleFolders& folders, const std::string& name) {
     if (!IsSafeSampleName(name)) return std::nullopt;
-    const fs::path file = folders.pictures / name;
-    std::error_code ec;
-    if (!fs::is_regular_file(file, ec)) return std::nullopt;
-    // Qt fills the missing rows of a cut-off BMP instead of failing; such a file is treated
-    // as unreadable so the picture on show is kept rather than replaced by a half-black one.
-    if (IsTruncatedBmp(file)) return std::nullopt;
-    QImage image;
-    if (!image.load(QString::fromStdString(file.string())) || image.isNull()) return std::nullopt;
-    return image;
+    const fs::path path = folders.pictures / name;
+    if (!IsRegularEntry(path)) return std::nullopt;
+    QFile file(platform::ToQString(path));
+    if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+    // The headers say how much to read; a file that claims more than it holds is refused before
+    // anything of that size is reserved.
+    const QByteArray head = file.read(static_cast<qint64>(kBmpHeadBytes));
+    const auto bytes = [](const QByteArray& a) {
+        return std::span(reinterpret_cast<const unsigned char*>(a.constData()),
+                         static_cast<std::size_t>(a.size()));
+    };
+    const auto geometry = ReadBmpGeometry(bytes(head));
+    if (!geometry || static_cast<std::uint64_t>(file.size()) < geometry->bytesNeeded)
+        return std::nullopt;
+    if (!file.seek(0)) return std::nullopt;
+    const QByteArray whole = file.read(static_cast<qint64>(geometry->bytesNeeded));
+    return DecodeWholeBmp(bytes(whole));
+}
+
+std::string SaveFailureText(const std::string& name, const std::string& reason) {
+    return "The sample \"" + name + "\" was not saved: " + reason +
+           ".\n\nA sample saved before under this name is kept as it was.";
+}
+
+bool IsLeftoverSaveName(const std::string& name) {
+    return name.size() > kSavePrefix.size() && name.starts_with(kSavePrefix);
+}
+
+int RemoveLeftoverSaves(const SampleFolders& folders) {
+    int removed = 0;
+    for (const fs::path& folder : {folders.pictures, folders.data}) {
+        std::error_code ec;
+        std::vector<fs::path> leftovers;
+        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
+            if (IsLeftoverSaveName(it->path().filename().string()) && IsRegularEntry(it->path()))
+                leftovers.push_back(it->path());
+        for (const fs::path& p : leftovers) removed += fs::remove(p, ec) ? 1 : 0;
+    }
+    return removed;
 }
 
 } // namespace analyser
@@ -238,8 +247,13 @@ analyser::SampleFolders fFFT::Folders() const {
 void fFFT::Command1_Click() {
     // The name exactly as typed; SaveSample refuses what is not a bare file name.
     const std::string name = Text1->Text().toStdString();
-    analyser::SaveSample(Folders(), name, picWaterfall->Image());
+    const analyser::SaveResult saved = analyser::SaveSample(Folders(), name, picWaterfall->Image());
     File1->Refresh();
+    // A save the file system refused is said, or the user would take the sample for stored; an
+    // unsafe name is refused silently, as nothing was attempted.
+    if (saved.status == analyser::SaveStatus::Failed)
+        platform::MsgBox(analyser::SaveFailureText(name, saved.reason),
+                         platform::MsgIcon::Exclamation, "Tonvault");
     FocusWaterfall();
 }
 

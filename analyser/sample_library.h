@@ -2,6 +2,8 @@
 // marker <base>/metals/data/N; listing, saving, deleting and loading them.
 #pragma once
 
+#include "platform/durable_file.h"
+
 #include <QImage>
 
 #include <filesystem>
@@ -28,33 +30,54 @@ inline constexpr const char* kProtectedSample = "default noise";
 // every step below.
 bool IsSafeSampleName(const std::string& name);
 
-// Names of the non-hidden regular files of the data folder that are safe sample names,
-// sorted by name ignoring letter case (platform::FileNameLess). A missing or unreadable folder
-// lists nothing.
-std::vector<std::string> ListSamples(const std::filesystem::path& dataFolder);
+// Whether File1 lists a marker: a safe name whose <data>/name is a regular file itself, not a
+// link (which could lead out of the library), a folder or a device.
+bool IsListedSample(const std::filesystem::path& dataFolder, const std::string& name);
 
 // The picture as an uncompressed 24-bit bottom-up BMP file image.
 std::vector<char> EncodeBmp24(const QImage& picture);
 
-// Writes bytes to a new file at path; false on failure. Tests inject a failing one.
-using FileWriter = std::function<bool(const std::filesystem::path&, std::span<const char>)>;
-bool WriteNewFile(const std::filesystem::path& path, std::span<const char> bytes);
+// Writes bytes to a new file at path; returns an empty string on success, otherwise why it
+// failed. Tests inject failing ones.
+using FileWriter = std::function<std::string(const std::filesystem::path&, std::span<const char>)>;
+
+enum class SaveStatus {
+    Saved,
+    Refused, // nothing was attempted: an unsafe name or no picture
+    Failed,  // the file system refused; the old sample is as it was
+};
+
+struct SaveResult {
+    SaveStatus status = SaveStatus::Refused;
+    std::string reason; // for Failed: what went wrong, in words for the user
+    explicit operator bool() const { return status == SaveStatus::Saved; }
+};
 
 // Saves picture as <pictures>/<name> (24-bit BMP) and then the marker <data>/<name> ("null"
 // CR LF). Each file is written to a hidden temporary file in its folder and renamed over the
 // old one, so a failure at any point keeps the old picture and marker, and a marker is only
-// (re)written once its picture is in place. Unsafe names and missing folders save nothing.
-// Returns true when both files were written.
-bool SaveSample(const SampleFolders& folders, const std::string& name, const QImage& picture,
-                const FileWriter& writer = WriteNewFile);
+// (re)written once its picture is in place. A replaced file keeps its permissions. Unsafe
+// names are Refused; missing folders, a target that is not a regular file and every refusal
+// of the file system are Failed.
+SaveResult SaveSample(const SampleFolders& folders, const std::string& name, const QImage& picture,
+                      const FileWriter& writer = platform::WriteNewFileDurably);
+
+// The message shown when a save Failed.
+std::string SaveFailureText(const std::string& name, const std::string& reason);
 
 // Removes the marker <data>/<name> (the picture stays). Never removes "default noise"
 // (exact, case-sensitive), refuses unsafe names and anything that is not a regular file.
 // Returns true when a marker was removed.
 bool DeleteSample(const SampleFolders& folders, const std::string& name);
 
-// The picture of a sample, or nullopt when the name is unsafe or the file is missing or not
-// an image.
+// The picture of a sample, or nullopt when the name is unsafe, the file is missing, not a
+// regular file, or not a whole BMP picture (DecodeWholeBmp).
 std::optional<QImage> LoadSamplePicture(const SampleFolders& folders, const std::string& name);
+
+// The hidden temporary files a save makes; an interrupted save leaves them behind.
+bool IsLeftoverSaveName(const std::string& name);
+
+// Removes the regular files of both folders that IsLeftoverSaveName names. Returns how many.
+int RemoveLeftoverSaves(const SampleFolders& folders);
 
 } // namespace analyser

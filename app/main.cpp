@@ -1,18 +1,47 @@
-// Tonvault: composes the application — the real sound input and the analyser window.
+// Tonvault: composes the application — the real sound input, the sample library's place and the
+// analyser window.
 #include "analyser/fFFT.h"
+#include "analyser/library_location.h"
+#include "platform/durable_file.h"
 #include "platform/wave_in.h"
 #include "platform/wave_in_portaudio.h"
 
 #include <QApplication>
+#include <QStandardPaths>
+
+#include <filesystem>
+
+namespace {
+
+std::filesystem::path FromQString(const QString& path) {
+    return std::filesystem::path(path.toStdU16String());
+}
+
+// Beside the program when it may write there, otherwise the user's data folder, e.g.
+// ~/.local/share/Tonvault/metals/, seeded with the installed samples.
+QString LibraryBase() {
+    const auto programDir = FromQString(QCoreApplication::applicationDirPath());
+    const auto userDir =
+        FromQString(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
+    const auto base = analyser::ChooseLibraryBase(programDir, userDir);
+    if (base != programDir)
+        analyser::PrepareLibrary(base, analyser::ShippedLibraryBase(programDir));
+    return platform::ToQString(base);
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
+    // The user's data folder is named after the application; no organisation folder above it.
+    QCoreApplication::setApplicationName("Tonvault");
+    QCoreApplication::setOrganizationName(QString());
     QApplication app(argc, argv);
     platform::PortAudioWaveIn soundInput;
     platform::SetWaveInBackend(&soundInput);
 
     int status = 0;
     {
-        fFFT window;
+        fFFT window(LibraryBase());
         window.Form_Load();
         // Without a suitable input device the load has told the user and closed the window.
         if (!window.IsClosed()) status = app.exec();

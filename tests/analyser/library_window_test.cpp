@@ -223,6 +223,7 @@ TEST_F(LibraryWindowTest, UnsafeNamesWriteNothingAnywhereButTheListIsReRead) {
     }
     EXPECT_EQ(rowOf(""), -1);
     EXPECT_EQ(Read(base_.path() + "/x"), QByteArray("keep me too"));
+    EXPECT_TRUE(messages_.messages().empty()) << "nothing was attempted, so nothing is said";
 
     // Names the library cannot save are not listed either, so they cannot be deleted.
     Write(markerPath("we|rd"), "null\r\n");
@@ -258,6 +259,9 @@ TEST_F(LibraryWindowTest, MissingFoldersListNothingAndSaveNothing) {
     EXPECT_TRUE(QDir(base_.path() + "/metals")
                     .entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot)
                     .isEmpty());
+    ASSERT_EQ(messages_.messages().size(), 1u) << "a save that could not be done is said";
+    EXPECT_EQ(messages_.messages()[0].title, "Tonvault");
+    messages_.clear();
     noData.Command2->click(); // nothing selected, nothing there: nothing breaks
     EXPECT_EQ(noData.File1->ListCount(), 0);
 
@@ -269,6 +273,102 @@ TEST_F(LibraryWindowTest, MissingFoldersListNothingAndSaveNothing) {
     save("brass");
     EXPECT_FALSE(QDir(base_.path() + "/metals").exists());
     EXPECT_EQ(none.File1->ListCount(), 0);
+    EXPECT_EQ(messages_.messages().size(), 1u);
+}
+
+TEST_F(LibraryWindowTest, ASaveTheFileSystemRefusesIsSaidOnceAndKeepsTheOldSample) {
+    const QImage old = paint(11);
+    save("coin");
+    const auto before = tree();
+    paint(12);
+
+    // A name longer than the file system takes.
+    const QString tooLong(300, 'n');
+    save(tooLong);
+    ASSERT_EQ(messages_.messages().size(), 1u);
+    const platform::MessageRecord said = messages_.messages()[0];
+    EXPECT_EQ(said.title, "Tonvault");
+    EXPECT_EQ(said.icon, platform::MsgIcon::Exclamation);
+    EXPECT_TRUE(QString::fromStdString(said.text).startsWith(
+        "The sample \"" + tooLong + "\" was not saved: File name too long"))
+        << said.text;
+    EXPECT_EQ(tree(), before) << "nothing is left behind";
+    EXPECT_EQ(rowOf(tooLong), -1);
+
+    // The marker cannot be replaced (a folder took its name): the old picture stays.
+    messages_.clear();
+    ASSERT_TRUE(QFile::remove(markerPath("coin")));
+    ASSERT_TRUE(QDir().mkpath(markerPath("coin") + "/inner"));
+    save("coin");
+    ASSERT_EQ(messages_.messages().size(), 1u);
+    EXPECT_NE(messages_.messages()[0].text.find("is not a regular file"), std::string::npos);
+    EXPECT_EQ(Rgb32(QImage(picturePath("coin"), "BMP")), old);
+}
+
+TEST_F(LibraryWindowTest, AReadOnlyPictureFolderIsSaidAndKeepsTheOldSample) {
+    paint(15);
+    save("coin");
+    ASSERT_TRUE(messages_.messages().empty());
+    const QImage kept = Rgb32(QImage(picturePath("coin"), "BMP"));
+    const QString folder = base_.path() + "/metals";
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::ExeOwner);
+    QFile probe(folder + "/probe");
+    const bool binding = !probe.open(QIODevice::WriteOnly);
+    if (!binding) probe.remove();
+    if (binding) {
+        paint(13);
+        save("coin");
+        ASSERT_EQ(messages_.messages().size(), 1u);
+        EXPECT_NE(messages_.messages()[0].text.find("Permission denied"), std::string::npos)
+            << messages_.messages()[0].text;
+    }
+    QFile::setPermissions(folder,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    EXPECT_EQ(Rgb32(QImage(picturePath("coin"), "BMP")), kept);
+    EXPECT_EQ(Read(markerPath("coin")), QByteArray("null\r\n"));
+    if (!binding) GTEST_SKIP() << "running as a user whom folder permissions do not bind";
+}
+
+TEST_F(LibraryWindowTest, CutOffPicturesLinksAndLeftoversAreKeptOut) {
+    const QImage shown = paint(14);
+    save("gold");
+    w().File1->setListIndex(rowOf("gold"));
+    ASSERT_EQ(Rgb32(w().Picture1->Image()), shown.copy(0, 0, 780, 156));
+
+    // Cut off after 100 of 228 rows, once with bfSize 0 and once with a bfSize that agrees.
+    QByteArray cut = Read(picturePath("gold")).left(54 + 780 * 3 * 100);
+    for (const char* name : {"zero size", "honest size"}) {
+        QByteArray f = cut;
+        const quint32 size = QByteArray(name) == "zero size" ? 0u : quint32(f.size());
+        for (int i = 0; i < 4; ++i) f[2 + i] = char((size >> (8 * i)) & 0xFF);
+        Write(picturePath(name), f);
+        Write(markerPath(name), "null\r\n");
+    }
+    // A picture link to a BMP outside the library, a marker link to a device.
+    QTemporaryDir outside;
+    QFile::copy(picturePath("gold"), outside.path() + "/elsewhere.bmp");
+    ASSERT_TRUE(QFile::link(outside.path() + "/elsewhere.bmp", picturePath("linked")));
+    Write(markerPath("linked"), "null\r\n");
+    ASSERT_TRUE(QFile::link("/dev/zero", markerPath("zero")));
+    save("gold");
+    ASSERT_EQ(listed(), (QStringList{"gold", "honest size", "linked", "zero size"}));
+    for (const char* name : {"zero size", "honest size", "linked"}) {
+        w().File1->setListIndex(rowOf(name));
+        EXPECT_EQ(w().Label1->Caption(), QString(name) + " Sample");
+        EXPECT_EQ(Rgb32(w().Picture1->Image()), shown.copy(0, 0, 780, 156)) << name;
+    }
+
+    // What an interrupted save left is gone at the next start, and was never listed.
+    const QString leftovers[] = {base_.path() + "/metals/.tonvault-save-0123456789abcdef.tmp",
+                                 base_.path() + "/metals/data/.tonvault-save-77-3.tmp"};
+    for (const QString& path : leftovers) Write(path, QByteArray(533000, 'x'));
+    Write(base_.path() + "/metals/.other", "not ours");
+    fFFT& again = load();
+    for (const QString& path : leftovers) EXPECT_FALSE(QFile::exists(path)) << path.toStdString();
+    EXPECT_TRUE(QFile::exists(base_.path() + "/metals/.other"));
+    EXPECT_TRUE(QFile::exists(picturePath("linked")));
+    EXPECT_EQ(again.File1->ListCount(), 4);
+    EXPECT_TRUE(messages_.messages().empty());
 }
 
 } // namespace

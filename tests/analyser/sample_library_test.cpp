@@ -1,6 +1,11 @@
 #include "analyser/sample_library.h"
 
+#include "analyser/bmp_picture.h"
+#include "platform/ui_controls.h"
+
+#include <QBuffer>
 #include <QColor>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -55,6 +60,16 @@ std::map<std::string, std::string> Snapshot(const fs::path& root) {
     return files;
 }
 
+// What the window's list shows of a data folder: the file list box with the window's filter.
+std::vector<std::string> Listed(const fs::path& data) {
+    platform::FileListBox box(nullptr);
+    box.setFilter([&](const std::string& name) { return IsListedSample(data, name); });
+    box.setPath(QString::fromStdString(data.string()));
+    std::vector<std::string> names;
+    for (int i = 0; i < box.ListCount(); ++i) names.push_back(box.List(i).toStdString());
+    return names;
+}
+
 class Library : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -86,7 +101,7 @@ TEST_F(Library, SaveWritesA24BitPictureAndTheMarker) {
     const auto loaded = LoadSamplePicture(folders_, "Kupfer 5ct");
     ASSERT_TRUE(loaded.has_value());
     EXPECT_TRUE(SamePixels(*loaded, waterfall));
-    EXPECT_EQ(ListSamples(folders_.data), std::vector<std::string>{"Kupfer 5ct"});
+    EXPECT_EQ(Listed(folders_.data), std::vector<std::string>{"Kupfer 5ct"});
 }
 
 TEST_F(Library, OddWidthsRoundTripWithRowPadding) {
@@ -102,16 +117,16 @@ TEST_F(Library, OddWidthsRoundTripWithRowPadding) {
 TEST_F(Library, ReplaceDeleteAndSaveAgain) {
     ASSERT_TRUE(SaveSample(folders_, "coin", Pattern(10, 4, 1)));
     ASSERT_TRUE(SaveSample(folders_, "coin", Pattern(10, 4, 2)));
-    EXPECT_EQ(ListSamples(folders_.data), std::vector<std::string>{"coin"});
+    EXPECT_EQ(Listed(folders_.data), std::vector<std::string>{"coin"});
     EXPECT_TRUE(SamePixels(*LoadSamplePicture(folders_, "coin"), Pattern(10, 4, 2)));
 
     EXPECT_TRUE(DeleteSample(folders_, "coin"));
-    EXPECT_TRUE(ListSamples(folders_.data).empty());
+    EXPECT_TRUE(Listed(folders_.data).empty());
     EXPECT_TRUE(fs::exists(folders_.pictures / "coin")); // the picture stays
     EXPECT_FALSE(DeleteSample(folders_, "coin"));        // already gone: nothing happens
 
     ASSERT_TRUE(SaveSample(folders_, "coin", Pattern(10, 4, 3)));
-    EXPECT_EQ(ListSamples(folders_.data), std::vector<std::string>{"coin"});
+    EXPECT_EQ(Listed(folders_.data), std::vector<std::string>{"coin"});
     EXPECT_TRUE(SamePixels(*LoadSamplePicture(folders_, "coin"), Pattern(10, 4, 3)));
 }
 
@@ -124,7 +139,7 @@ TEST_F(Library, ProtectedSampleCanBeReplacedButNotDeleted) {
 
     ASSERT_TRUE(SaveSample(folders_, "Default Noise", Pattern(8, 8, 2)));
     EXPECT_TRUE(DeleteSample(folders_, "Default Noise"));
-    EXPECT_EQ(ListSamples(folders_.data), std::vector<std::string>{"default noise"});
+    EXPECT_EQ(Listed(folders_.data), std::vector<std::string>{"default noise"});
 }
 
 TEST_F(Library, ListingIsSortedVisibleFilesOnly) {
@@ -135,9 +150,8 @@ TEST_F(Library, ListingIsSortedVisibleFilesOnly) {
     fs::create_directory(folders_.data / "folder");
     // By name whatever the letter case; names equal but for case keep a fixed order.
     const std::vector<std::string> want{"alu", "gold 10", "gold 2", "odd", "Zinc", "zinc"};
-    EXPECT_EQ(ListSamples(folders_.data), want);
-    EXPECT_TRUE(ListSamples(base_ / "missing").empty());
-    EXPECT_TRUE(ListSamples(folders_.data / "zinc").empty()); // a file, not a folder
+    EXPECT_EQ(Listed(folders_.data), want);
+    EXPECT_TRUE(Listed(base_ / "missing").empty());
 }
 
 TEST_F(Library, UnsafeNamesTouchNothing) {
@@ -174,7 +188,7 @@ TEST_F(Library, UnsafeNamesTouchNothing) {
                                   "/tmp/x"};
     for (const std::string& name : unsafe) {
         EXPECT_FALSE(IsSafeSampleName(name)) << name;
-        EXPECT_FALSE(SaveSample(folders_, name, Pattern(4, 4, 1))) << name;
+        EXPECT_EQ(SaveSample(folders_, name, Pattern(4, 4, 1)).status, SaveStatus::Refused) << name;
         EXPECT_FALSE(DeleteSample(folders_, name)) << name;
         EXPECT_FALSE(LoadSamplePicture(folders_, name).has_value()) << name;
     }
@@ -185,7 +199,7 @@ TEST_F(Library, UnsafeNamesTouchNothing) {
 
 TEST_F(Library, MissingFoldersSaveNothing) {
     const SampleFolders nowhere = SampleFoldersFor(base_ / "not installed");
-    EXPECT_FALSE(SaveSample(nowhere, "coin", Pattern(4, 4, 1)));
+    EXPECT_EQ(SaveSample(nowhere, "coin", Pattern(4, 4, 1)).status, SaveStatus::Failed);
     EXPECT_FALSE(fs::exists(base_ / "not installed"));
     fs::remove_all(folders_.data);
     EXPECT_FALSE(SaveSample(folders_, "coin", Pattern(4, 4, 1)));
@@ -203,18 +217,24 @@ TEST_F(Library, FailedSaveKeepsTheOldSample) {
         const FileWriter flaky = [&](const fs::path& p, std::span<const char> bytes) {
             if (++calls == failAt) {
                 WriteAll(p, "partial"); // a half-written file must not survive either
-                return false;
+                return std::string("No space left on device");
             }
-            return WriteNewFile(p, bytes);
+            return platform::WriteNewFileDurably(p, bytes);
         };
-        EXPECT_FALSE(SaveSample(folders_, "coin", Pattern(6, 6, 2), flaky)) << failAt;
+        const SaveResult result = SaveSample(folders_, "coin", Pattern(6, 6, 2), flaky);
+        EXPECT_EQ(result.status, SaveStatus::Failed) << failAt;
+        // The reason names what the system said and where.
+        EXPECT_EQ(result.reason, "No space left on device (in " + (base_ / "metals").string() +
+                                     (failAt == 2 ? "/data)" : ")"))
+            << failAt;
         EXPECT_EQ(Snapshot(base_), before) << failAt;
     }
 
     // A new sample whose marker cannot be written leaves no picture behind.
     int calls = 0;
     const FileWriter markerFails = [&](const fs::path& p, std::span<const char> bytes) {
-        return ++calls == 1 && WriteNewFile(p, bytes);
+        return ++calls == 1 ? platform::WriteNewFileDurably(p, bytes)
+                            : std::string("No space left on device");
     };
     EXPECT_FALSE(SaveSample(folders_, "new", Pattern(6, 6, 3), markerFails));
     EXPECT_EQ(Snapshot(base_), before);
@@ -249,4 +269,254 @@ TEST_F(Library, LoadingKeepsOutWhatIsNotAPicture) {
     WriteAll(folders_.pictures / "cut", std::string(EncodeBmp24(Pattern(20, 20, 1)).data(), 60));
     EXPECT_FALSE(LoadSamplePicture(folders_, "cut").has_value());
     EXPECT_FALSE(LoadSamplePicture(folders_, "data").has_value()); // the data folder itself
+}
+
+// ---- whole pictures only ------------------------------------------------------------------
+
+namespace {
+
+std::vector<unsigned char> Bytes(const std::string& s) {
+    return {s.begin(), s.end()};
+}
+
+std::string EncodeAs(const QImage& image) {
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "BMP");
+    return bytes.toStdString();
+}
+
+void Put32(std::string& s, std::size_t at, std::uint32_t v) {
+    for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>((v >> (8 * i)) & 0xFF);
+}
+
+// A 24-bit header that claims width x height, with bfSize as given; no pixels.
+std::string Header24(std::int32_t width, std::int32_t height, std::uint32_t bfSize) {
+    std::string h(54, '\0');
+    h[0] = 'B';
+    h[1] = 'M';
+    Put32(h, 2, bfSize);
+    Put32(h, 10, 54);
+    Put32(h, 14, 40);
+    Put32(h, 18, static_cast<std::uint32_t>(width));
+    Put32(h, 22, static_cast<std::uint32_t>(height));
+    h[26] = 1;
+    h[28] = 24;
+    return h;
+}
+
+} // namespace
+
+TEST(WholeBmp, EveryDepthQtWritesDecodesAndRefusesToBeCutByOneByte) {
+    const QImage rgb = Pattern(13, 7, 4);
+    QImage argb = rgb.convertToFormat(QImage::Format_ARGB32);
+    argb.setPixel(0, 0, qRgba(1, 2, 3, 0x80));
+    const QImage kinds[] = {rgb, argb, rgb.convertToFormat(QImage::Format_Indexed8),
+                            rgb.convertToFormat(QImage::Format_Mono)};
+    for (const QImage& kind : kinds) {
+        const std::string file = EncodeAs(kind);
+        const auto geometry = ReadBmpGeometry(Bytes(file));
+        ASSERT_TRUE(geometry.has_value()) << kind.format();
+        EXPECT_EQ(geometry->bytesNeeded, file.size()) << kind.format();
+        const auto image = DecodeWholeBmp(Bytes(file));
+        ASSERT_TRUE(image.has_value()) << kind.format();
+        EXPECT_TRUE(SamePixels(*image, kind)) << kind.format();
+        EXPECT_FALSE(DecodeWholeBmp(Bytes(file.substr(0, file.size() - 1)))) << kind.format();
+        EXPECT_TRUE(DecodeWholeBmp(Bytes(file + "trailing bytes"))) << kind.format();
+    }
+}
+
+TEST(WholeBmp, CutOffFilesAreRefusedWhateverTheirDeclaredSize) {
+    const std::string whole(EncodeBmp24(Pattern(40, 30, 2)).data(), 54 + 120 * 30);
+    const std::string cut = whole.substr(0, 54 + 120 * 12);
+    std::string zeroSize = cut; // many writers leave bfSize 0
+    Put32(zeroSize, 2, 0);
+    std::string honest = cut; // bfSize agrees with the short file
+    Put32(honest, 2, static_cast<std::uint32_t>(cut.size()));
+    for (const std::string& f : {zeroSize, honest}) {
+        EXPECT_EQ(ReadBmpGeometry(Bytes(f))->bytesNeeded, whole.size());
+        EXPECT_FALSE(DecodeWholeBmp(Bytes(f)));
+    }
+    // A top-down file needs the same bytes.
+    std::string topDown = whole;
+    Put32(topDown, 22, static_cast<std::uint32_t>(-30));
+    EXPECT_EQ(DecodeWholeBmp(Bytes(topDown))->mirrored(), *DecodeWholeBmp(Bytes(whole)));
+    EXPECT_FALSE(DecodeWholeBmp(Bytes(topDown.substr(0, topDown.size() - 1))));
+}
+
+TEST(WholeBmp, HeadersOfKindsNotReadHereAreRefused) {
+    const std::string good = Header24(4, 4, 0) + std::string(48, '\x40');
+    ASSERT_TRUE(DecodeWholeBmp(Bytes(good)));
+    const auto refused = [&](auto change) {
+        std::string f = good;
+        change(f);
+        return !ReadBmpGeometry(Bytes(f)).has_value() && !DecodeWholeBmp(Bytes(f)).has_value();
+    };
+    EXPECT_TRUE(refused([](std::string& f) { f[0] = 'X'; }));
+    EXPECT_TRUE(refused([](std::string& f) { Put32(f, 14, 64); }));   // OS/2 2.x header
+    EXPECT_TRUE(refused([](std::string& f) { Put32(f, 30, 1); }));    // run-length 8
+    EXPECT_TRUE(refused([](std::string& f) { Put32(f, 30, 4); }));    // JPEG inside
+    EXPECT_TRUE(refused([](std::string& f) { Put32(f, 30, 3); }));    // masks for 24 bits
+    EXPECT_TRUE(refused([](std::string& f) { f[28] = 2; }));          // 2 bits per pixel
+    EXPECT_TRUE(refused([](std::string& f) { f[26] = 2; }));          // two planes
+    EXPECT_TRUE(refused([](std::string& f) { Put32(f, 18, 0); }));    // no width
+    EXPECT_TRUE(refused([](std::string& f) { Put32(f, 22, 0); }));    // no height
+    EXPECT_TRUE(refused([](std::string& f) { Put32(f, 10, 53); }));   // pixels inside the header
+    EXPECT_TRUE(refused([](std::string& f) { Put32(f, 18, 8193); })); // too wide
+    EXPECT_TRUE(refused([](std::string& f) { Put32(f, 22, 0x80000000u); })); // INT_MIN rows
+    EXPECT_TRUE(refused([](std::string& f) { f.resize(20); })); // no room for the header
+    // A colour table larger than the depth allows, or running into the pixels.
+    std::string indexed = EncodeAs(Pattern(8, 8, 1).convertToFormat(QImage::Format_Indexed8));
+    ASSERT_TRUE(DecodeWholeBmp(Bytes(indexed)));
+    std::string tooManyColours = indexed;
+    Put32(tooManyColours, 46, 257);
+    EXPECT_FALSE(ReadBmpGeometry(Bytes(tooManyColours)));
+    std::string tableOverPixels = indexed;
+    Put32(tableOverPixels, 10, 54 + 4 * 100);
+    Put32(tableOverPixels, 46, 200);
+    EXPECT_FALSE(ReadBmpGeometry(Bytes(tableOverPixels)));
+}
+
+TEST_F(Library, AHugeClaimInASmallFileIsRefusedBeforeAnythingIsReserved) {
+    // 20 KB that claim 5000 x 5000 pixels (75 MB), with an honest bfSize.
+    std::string f = Header24(5000, 5000, 20000);
+    f.resize(20000, '\x7f');
+    WriteAll(folders_.pictures / "huge", f);
+    EXPECT_EQ(ReadBmpGeometry(Bytes(f))->bytesNeeded, 54u + 15000u * 5000u);
+    // Qt's reader would reserve the 75 MB and return them mostly unwritten; the header check
+    // refuses before anything is read beyond the header.
+    EXPECT_FALSE(LoadSamplePicture(folders_, "huge").has_value());
+
+    // Honest files beyond the side limit are refused by their header alone.
+    EXPECT_FALSE(ReadBmpGeometry(Bytes(Header24(8193, 1, 0))));
+    EXPECT_FALSE(ReadBmpGeometry(Bytes(Header24(1, -8193, 0))));
+    EXPECT_TRUE(ReadBmpGeometry(Bytes(Header24(8192, 8192, 0))));
+}
+
+// ---- only regular files inside the two folders ------------------------------------------------
+
+TEST_F(Library, LinksAndSpecialFilesAreNeitherListedShownFollowedNorRemoved) {
+    QTemporaryDir elsewhere;
+    const fs::path outside = fs::path(elsewhere.path().toStdString());
+    const std::vector<char> bmp = EncodeBmp24(Pattern(6, 6, 8));
+    WriteAll(outside / "picture.bmp", std::string(bmp.data(), bmp.size()));
+    WriteAll(outside / "marker", kMarker);
+    ASSERT_TRUE(SaveSample(folders_, "real", Pattern(6, 6, 1)));
+
+    fs::create_symlink(outside / "picture.bmp", folders_.pictures / "linked");
+    WriteAll(folders_.data / "linked", kMarker);
+    fs::create_symlink(outside / "marker", folders_.data / "marker link");
+    fs::create_symlink("/dev/zero", folders_.data / "zero");
+    fs::create_symlink(folders_.data / "nowhere", folders_.data / "dangling");
+    const bool fifo =
+        QProcess::execute("mkfifo", {QString::fromStdString((folders_.data / "pipe").string())}) ==
+        0;
+
+    EXPECT_EQ(Listed(folders_.data), (std::vector<std::string>{"linked", "real"}));
+    EXPECT_FALSE(LoadSamplePicture(folders_, "linked").has_value()); // not followed out
+    for (const char* name : {"marker link", "zero", "dangling", "pipe"})
+        EXPECT_FALSE(DeleteSample(folders_, name)) << name;
+    EXPECT_TRUE(fs::is_symlink(folders_.data / "marker link"));
+    EXPECT_TRUE(fs::is_symlink(folders_.data / "zero"));
+
+    // Saving over a link replaces nothing and writes nothing through it.
+    const auto before = Snapshot(outside);
+    const SaveResult overLink = SaveSample(folders_, "linked", Pattern(6, 6, 2));
+    EXPECT_EQ(overLink.status, SaveStatus::Failed);
+    EXPECT_NE(overLink.reason.find("is not a regular file"), std::string::npos) << overLink.reason;
+    EXPECT_EQ(SaveSample(folders_, "marker link", Pattern(6, 6, 2)).status, SaveStatus::Failed);
+    if (fifo) {
+        EXPECT_EQ(SaveSample(folders_, "pipe", Pattern(6, 6, 2)).status, SaveStatus::Failed);
+    }
+    EXPECT_EQ(Snapshot(outside), before);
+    EXPECT_TRUE(fs::is_symlink(folders_.pictures / "linked"));
+    EXPECT_TRUE(fs::is_symlink(folders_.data / "marker link"));
+}
+
+// ---- permissions and leftovers ---------------------------------------------------------------
+
+TEST_F(Library, ReplacingASampleKeepsTheModeOfItsFiles) {
+    using fs::perms;
+    ASSERT_TRUE(SaveSample(folders_, "coin", Pattern(6, 6, 1)));
+    const perms pictureMode = perms::owner_read | perms::owner_write | perms::group_read |
+                              perms::group_write | perms::others_read; // 664
+    const perms markerMode = perms::owner_read | perms::owner_write;   // 600
+    fs::permissions(folders_.pictures / "coin", pictureMode);
+    fs::permissions(folders_.data / "coin", markerMode);
+    ASSERT_TRUE(SaveSample(folders_, "coin", Pattern(6, 6, 2)));
+    EXPECT_EQ(fs::status(folders_.pictures / "coin").permissions(), pictureMode);
+    EXPECT_EQ(fs::status(folders_.data / "coin").permissions(), markerMode);
+    EXPECT_TRUE(SamePixels(*LoadSamplePicture(folders_, "coin"), Pattern(6, 6, 2)));
+}
+
+TEST_F(Library, SavesLeaveNoTemporaryFilesAndLeftoversAreRemovedByPatternOnly) {
+    ASSERT_TRUE(SaveSample(folders_, "coin", Pattern(6, 6, 1)));
+    ASSERT_TRUE(SaveSample(folders_, "coin", Pattern(6, 6, 2)));
+    int calls = 0;
+    const FileWriter markerFails = [&](const fs::path& p, std::span<const char> bytes) {
+        return ++calls == 1 ? platform::WriteNewFileDurably(p, bytes) : std::string("disk full");
+    };
+    EXPECT_FALSE(SaveSample(folders_, "coin", Pattern(6, 6, 3), markerFails));
+    for (const fs::path& folder : {folders_.pictures, folders_.data})
+        for (const auto& e : fs::directory_iterator(folder))
+            EXPECT_FALSE(IsLeftoverSaveName(e.path().filename().string())) << e.path();
+
+    // What interrupted saves of this and earlier versions leave, and what is not ours.
+    const std::string ours[] = {".tonvault-save-4711-0.tmp", ".tonvault-save-0123456789abcdef.tmp",
+                                ".tonvault-save-0123456789abcdef.tmp.Ab12Cd"};
+    for (const fs::path& folder : {folders_.pictures, folders_.data})
+        for (const std::string& n : ours) WriteAll(folder / n, std::string(1000, 'x'));
+    WriteAll(folders_.pictures / ".tonvault-settings", "not ours to remove");
+    WriteAll(folders_.pictures / "tonvault-save-visible", "a sample's picture");
+    fs::create_directory(folders_.pictures / ".tonvault-save-folder.tmp");
+    WriteAll(base_ / ".tonvault-save-outside.tmp", "outside the two folders");
+    QTemporaryDir elsewhere;
+    const fs::path target = fs::path(elsewhere.path().toStdString()) / "target";
+    WriteAll(target, "kept");
+    fs::create_symlink(target, folders_.data / ".tonvault-save-link.tmp");
+    for (const std::string& n : ours) EXPECT_TRUE(IsLeftoverSaveName(n)) << n;
+    EXPECT_FALSE(IsListedSample(folders_.data, ours[0]));
+
+    EXPECT_EQ(RemoveLeftoverSaves(folders_), 6);
+    for (const fs::path& folder : {folders_.pictures, folders_.data})
+        for (const std::string& n : ours) EXPECT_FALSE(fs::exists(folder / n)) << n;
+    EXPECT_TRUE(fs::exists(folders_.pictures / ".tonvault-settings"));
+    EXPECT_TRUE(fs::exists(folders_.pictures / "tonvault-save-visible"));
+    EXPECT_TRUE(fs::is_directory(folders_.pictures / ".tonvault-save-folder.tmp"));
+    EXPECT_TRUE(fs::exists(base_ / ".tonvault-save-outside.tmp"));
+    EXPECT_TRUE(fs::is_symlink(folders_.data / ".tonvault-save-link.tmp"));
+    EXPECT_EQ(ReadAll(target), "kept");
+    EXPECT_TRUE(SamePixels(*LoadSamplePicture(folders_, "coin"), Pattern(6, 6, 2)));
+    EXPECT_EQ(RemoveLeftoverSaves(SampleFoldersFor(base_ / "missing")), 0);
+}
+
+TEST(SaveFailureText, SaysTheSampleWasNotSavedAndWhy) {
+    EXPECT_EQ(SaveFailureText("coin", "Permission denied (in /x/metals)"),
+              "The sample \"coin\" was not saved: Permission denied (in /x/metals).\n\n"
+              "A sample saved before under this name is kept as it was.");
+}
+
+// Inputs the picture fuzz target stopped on (tests/fuzz/regressions/): each decodes to the same
+// RGB32 picture every time, with every pixel defined, or not at all.
+TEST(WholeBmp, FuzzFindingsDecodeTheSameEveryTime) {
+    const fs::path folder = fs::path(__FILE__).parent_path().parent_path() / "fuzz" / "regressions";
+    int seen = 0;
+    for (const auto& e : fs::directory_iterator(folder)) {
+        ++seen;
+        const std::vector<unsigned char> file = Bytes(ReadAll(e.path()));
+        const auto first = DecodeWholeBmp(file);
+        const auto second = DecodeWholeBmp(file);
+        ASSERT_EQ(first.has_value(), second.has_value()) << e.path();
+        if (!first) continue;
+        EXPECT_EQ(first->format(), QImage::Format_RGB32) << e.path();
+        EXPECT_EQ(*first, *second) << e.path();
+    }
+    EXPECT_GT(seen, 0);
+    // The first finding: a 4-bit picture of 2 colours whose pixels use indexes up to 15, which
+    // show black rather than what the memory behind the table held.
+    const auto indexed = DecodeWholeBmp(Bytes(ReadAll(folder / "indexed4-past-colour-table.bmp")));
+    ASSERT_TRUE(indexed.has_value());
+    EXPECT_EQ(indexed->pixel(0, 0), qRgb(255, 255, 255)); // index 0
+    EXPECT_EQ(indexed->pixel(7, 0), qRgb(0, 0, 0));       // index 11
 }

@@ -1,6 +1,7 @@
 // The analyser window started as the program starts it, on a simulated input device: the
 // designed state after load, the controls as laid out, activation, close, and no device at all.
 #include "analyser/fFFT.h"
+#include "analyser/library_location.h"
 #include "analyser/rounding.h"
 #include "platform/message_box.h"
 #include "platform/perf_counter.h"
@@ -18,6 +19,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <memory>
 
 namespace {
@@ -249,4 +251,57 @@ TEST(ActivationRule, OnlyOrdinaryWindowsHandActivationBack) {
     menu.winId();
     ASSERT_NE(menu.windowHandle(), nullptr);
     EXPECT_FALSE(analyser::ReturnFromCountsAsActivation(menu.windowHandle()->type()));
+}
+
+// Where the library lives, and the first start of a user whose library is elsewhere.
+TEST(LibraryLocation, BesideTheProgramOnlyWhenWritableElseTheUsersSeededFolder) {
+    namespace fs = std::filesystem;
+    QTemporaryDir tmp;
+    const fs::path root = tmp.path().toStdString();
+    const fs::path program = root / "prefix" / "bin";
+    const fs::path user = root / "home" / "Tonvault";
+    fs::create_directories(program);
+    EXPECT_EQ(analyser::ChooseLibraryBase(program, user), user) << "no metals/ beside it";
+    fs::create_directories(program / "metals" / "data");
+    EXPECT_EQ(analyser::ChooseLibraryBase(program, user), program) << "a portable copy";
+    EXPECT_EQ(analyser::ChooseLibraryBase(program, {}), program);
+    EXPECT_EQ(analyser::ShippedLibraryBase(program), root / "prefix" / "share" / "tonvault");
+
+    // The installed library, read-only, and a user who already has a "default noise" of his own.
+    const fs::path shipped = analyser::ShippedLibraryBase(program);
+    const analyser::SampleFolders theirs = analyser::SampleFoldersFor(shipped);
+    fs::create_directories(theirs.data);
+    const auto write = [](const fs::path& p, const std::string& bytes) {
+        QFile f(QString::fromStdString(p.string()));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(bytes.data(), static_cast<qint64>(bytes.size()));
+    };
+    const auto read = [](const fs::path& p) {
+        QFile f(QString::fromStdString(p.string()));
+        return f.open(QIODevice::ReadOnly) ? f.readAll().toStdString() : std::string("<none>");
+    };
+    for (const char* name : {"default noise", "copper", "deleted by the user"}) {
+        write(theirs.pictures / name, std::string("shipped picture ") + name);
+        write(theirs.data / name, "null\r\n");
+        fs::permissions(theirs.pictures / name, fs::perms::owner_read | fs::perms::group_read);
+    }
+    ASSERT_TRUE(analyser::PrepareLibrary(user, shipped));
+    const analyser::SampleFolders mine = analyser::SampleFoldersFor(user);
+    EXPECT_EQ(read(mine.pictures / "copper"), "shipped picture copper");
+    EXPECT_EQ(read(mine.data / "copper"), "null\r\n");
+    EXPECT_NE(fs::status(mine.pictures / "copper").permissions() & fs::perms::owner_write,
+              fs::perms::none)
+        << "the user's copy is the user's to replace";
+
+    write(mine.pictures / "default noise", "the user's own");
+    fs::remove(mine.data / "deleted by the user"); // Delete keeps the picture
+    fs::remove(mine.pictures / "copper");
+    fs::remove(mine.data / "copper");
+    ASSERT_TRUE(analyser::PrepareLibrary(user, shipped));
+    EXPECT_EQ(read(mine.pictures / "default noise"), "the user's own");
+    EXPECT_EQ(read(mine.data / "deleted by the user"), "<none>") << "not brought back";
+    EXPECT_EQ(read(mine.pictures / "copper"), "shipped picture copper") << "both gone: reseeded";
+    // Without an installed library the folders are still made.
+    EXPECT_TRUE(analyser::PrepareLibrary(root / "other", root / "nowhere"));
+    EXPECT_TRUE(fs::is_directory(root / "other" / "metals" / "data"));
 }
