@@ -449,6 +449,15 @@ void fFFT::PassWait() {
             Park(LoopWait::Events);
         return;
     }
+    // A device that has stopped delivering ends the run as a failed capture start does; the
+    // capture module has shown why. A frozen display keeps its run whatever the device does.
+    if (!isFrozen && !isStopRequested && !mSound::CaptureRunning()) {
+        lbBuffering->hide();
+        isIdle = true;
+        isStopRequested = true;
+        Park(LoopWait::Events);
+        return;
+    }
     // Without a block there is nothing to do until a buffer completes or a handler changes a
     // flag; a buffer that is already done is taken by the next pass at once.
     const bool bufferDone =

@@ -147,4 +147,12 @@ void StopCapture() {
     hWaveIn = 0;
 }
 
+bool CaptureRunning() {
+    if (hWaveIn == 0) return true;
+    const MMRESULT status = WaveInDeviceStatus(hWaveIn);
+    if (status == MMSYSERR_NOERROR) return true;
+    nuResult = static_cast<std::int32_t>(status);
+    return FailStart();
+}
+
 } // namespace mSound

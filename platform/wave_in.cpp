@@ -1,6 +1,8 @@
 #include "platform/wave_in.h"
 #include "platform/wave_in_backend.h"
 
+#include "platform/perf_counter.h"
+
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -79,6 +81,7 @@ std::size_t WaveInQueue::deliver(const void* bytes, std::size_t count) {
         written += n;
         if (filled_ == current_->dwBufferLength) {
             markDone(current_, filled_);
+            completions_.fetch_add(1, std::memory_order_release);
             current_ = nullptr;
             filled_ = 0;
             NotifyWaveInCompletion();
@@ -146,8 +149,19 @@ namespace {
 struct OpenWaveIn {
     WaveInQueue queue; // declared first: the stream writes into it until destroyed
     std::unique_ptr<WaveInStream> stream;
+    std::uint32_t rate = 0;
     bool started = false;
+    // The stall rule of WaveInDeviceStatus: when a completion (or a reason not to expect one)
+    // was last seen, in performance-counter counts, and the completion count seen then.
+    std::int64_t progressAt = 0;
+    std::uint64_t completionsSeen = 0;
+    std::uint32_t longestHeader = 0; // bytes
 };
+
+void NoteProgress(OpenWaveIn& device) {
+    device.progressAt = QueryPerformanceCounter();
+    device.completionsSeen = device.queue.completions();
+}
 
 std::recursive_mutex registryMutex;
 WaveInBackend* backend = nullptr;
@@ -270,6 +284,7 @@ MMRESULT waveInOpen(HWAVEIN* handle, std::uint32_t deviceId, const WAVEFORMATEX*
     const MMRESULT result = backend->open(deviceId, *format, device->queue, device->stream);
     if (result != MMSYSERR_NOERROR) return result;
     if (!device->stream) return refuse(MMSYSERR_ERROR, "the device opened no stream");
+    device->rate = format->nSamplesPerSec;
     *handle = nextHandle++;
     openDevices().emplace(*handle, std::move(device));
     return MMSYSERR_NOERROR;
@@ -301,6 +316,7 @@ MMRESULT waveInAddBuffer(HWAVEIN handle, WAVEHDR* header, std::uint32_t headerSi
     const MMRESULT result = device->stream->add(*header);
     if (result != MMSYSERR_NOERROR) return result;
     header->dwBytesRecorded = 0;
+    device->longestHeader = std::max(device->longestHeader, header->dwBufferLength);
     header->dwFlags.store((flags & ~WHDR_DONE) | WHDR_INQUEUE, std::memory_order_release);
     if (!device->queue.push(header)) {
         header->dwFlags.store(flags, std::memory_order_release);
@@ -316,7 +332,10 @@ MMRESULT waveInStart(HWAVEIN handle) {
     if (!device) return MMSYSERR_INVALHANDLE;
     if (device->started) return MMSYSERR_NOERROR;
     const MMRESULT result = device->stream->start();
-    if (result == MMSYSERR_NOERROR) device->started = true;
+    if (result == MMSYSERR_NOERROR) {
+        device->started = true;
+        NoteProgress(*device);
+    }
     return result;
 }
 
@@ -360,6 +379,31 @@ MMRESULT waveInClose(HWAVEIN handle) {
     const MMRESULT result = device.stream->close();
     devices.erase(it);
     return result;
+}
+
+MMRESULT WaveInDeviceStatus(HWAVEIN handle) {
+    std::lock_guard lock(registryMutex);
+    forgetDetail();
+    OpenWaveIn* device = find(handle);
+    if (!device) return MMSYSERR_INVALHANDLE;
+    if (device->stream->failed()) return refuse(MMSYSERR_NODRIVER, device->stream->failure());
+    if (!device->started || device->queue.queued() == 0 ||
+        device->queue.completions() != device->completionsSeen) {
+        NoteProgress(*device);
+        return MMSYSERR_NOERROR;
+    }
+    const std::int64_t frequency = QueryPerformanceFrequency();
+    const double silent =
+        frequency > 0 ? static_cast<double>(QueryPerformanceCounter() - device->progressAt) /
+                            static_cast<double>(frequency)
+                      : 0.0;
+    const double bufferSeconds =
+        device->rate ? device->longestHeader / 2.0 / static_cast<double>(device->rate) : 0.0;
+    if (silent <= 3.0 * bufferSeconds + 1.0) return MMSYSERR_NOERROR;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", silent);
+    return refuse(MMSYSERR_NODRIVER,
+                  std::string("no sound has arrived for ") + seconds + " seconds");
 }
 
 MMRESULT waveInGetErrorTextA(MMRESULT result, char* text, std::uint32_t textSize) {

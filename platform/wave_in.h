@@ -107,6 +107,12 @@ MMRESULT waveInClose(HWAVEIN handle);
 // failure when that failure returned this code. Truncated to textSize - 1 characters.
 MMRESULT waveInGetErrorTextA(MMRESULT result, char* text, std::uint32_t textSize);
 
+// Not a Windows call: how the open device is doing. MMSYSERR_NOERROR while it records (or has
+// not been started); MMSYSERR_NODRIVER, with what happened as waveInGetErrorTextA's detail, once
+// it has failed for good or once no queued buffer has completed for three buffers' length plus
+// one second (measured with the performance counter between calls) while it records.
+MMRESULT WaveInDeviceStatus(HWAVEIN handle);
+
 // Completion notification: a non-blocking eventfd that becomes readable whenever a buffer has
 // been marked WHDR_DONE (by recording or by a reset). Wait on it with poll() or a
 // QSocketNotifier; WHDR_DONE stays the truth, this only says "look now". Never closed.
