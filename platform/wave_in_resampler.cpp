@@ -21,13 +21,20 @@ double BesselI0(double x) {
     const double ax = std::fabs(x);
     if (ax < 3.75) {
         const double t = (x / 3.75) * (x / 3.75);
-        return 1.0 + t * (3.5156229 + t * (3.0899424 + t * (1.2067492 + t * (0.2659732 +
-                                                                             t * (0.0360768 + t * 0.0045813)))));
+        return 1.0 +
+               t * (3.5156229 +
+                    t * (3.0899424 +
+                         t * (1.2067492 + t * (0.2659732 + t * (0.0360768 + t * 0.0045813)))));
     }
     const double t = 3.75 / ax;
     return std::exp(ax) / std::sqrt(ax) *
-           (0.39894228 + t * (0.01328592 + t * (0.00225319 + t * (-0.00157565 + t * (0.00916281 +
-            t * (-0.02057706 + t * (0.02635537 + t * (-0.01647633 + t * 0.00392377))))))));
+           (0.39894228 +
+            t * (0.01328592 +
+                 t * (0.00225319 +
+                      t * (-0.00157565 +
+                           t * (0.00916281 +
+                                t * (-0.02057706 +
+                                     t * (0.02635537 + t * (-0.01647633 + t * 0.00392377))))))));
 }
 
 std::int16_t ToSample(float v) {
@@ -147,8 +154,8 @@ std::size_t WaveInResampler::process(const std::int16_t* in, std::size_t count, 
 
         // Keeps only what later outputs still need.
         const std::int64_t keepFrom = outputPosition_ - static_cast<std::int64_t>(half_) + 1;
-        const std::size_t drop = static_cast<std::size_t>(
-            std::clamp<std::int64_t>(keepFrom - historyStart_, 0, static_cast<std::int64_t>(filled_)));
+        const std::size_t drop = static_cast<std::size_t>(std::clamp<std::int64_t>(
+            keepFrom - historyStart_, 0, static_cast<std::int64_t>(filled_)));
         if (drop > 0) {
             std::memmove(history_.data(), history_.data() + drop, (filled_ - drop) * sizeof(float));
             filled_ -= drop;

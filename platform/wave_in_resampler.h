@@ -45,16 +45,16 @@ public:
 private:
     std::uint32_t inRate_ = 0;
     std::uint32_t outRate_ = 0;
-    std::uint64_t phases_ = 1; // L: output samples per period of the rate ratio
-    std::uint64_t step_ = 1;   // M: input samples per period
-    std::size_t taps_ = 0;     // T = 2H
-    std::size_t half_ = 0;     // H
+    std::uint64_t phases_ = 1;        // L: output samples per period of the rate ratio
+    std::uint64_t step_ = 1;          // M: input samples per period
+    std::size_t taps_ = 0;            // T = 2H
+    std::size_t half_ = 0;            // H
     std::vector<float> coefficients_; // phases_ rows of taps_, row p for the fraction p / L
-    std::vector<float> history_;       // input samples, oldest first
-    std::size_t filled_ = 0;           // valid samples in history_
-    std::int64_t historyStart_ = 0;    // input index of history_[0] (negative: leading zeros)
-    std::int64_t outputPosition_ = 0;  // integer part of the next output's input position
-    std::uint64_t outputPhase_ = 0;    // its fraction, in 1 / L
+    std::vector<float> history_;      // input samples, oldest first
+    std::size_t filled_ = 0;          // valid samples in history_
+    std::int64_t historyStart_ = 0;   // input index of history_[0] (negative: leading zeros)
+    std::int64_t outputPosition_ = 0; // integer part of the next output's input position
+    std::uint64_t outputPhase_ = 0;   // its fraction, in 1 / L
     std::string why_;
 };
 

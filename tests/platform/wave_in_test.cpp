@@ -1,4 +1,5 @@
 #include "platform/global_memory.h"
+#include "platform/perf_counter.h"
 #include "platform/wave_in.h"
 #include "platform/wave_in_portaudio.h"
 #include "platform/wave_in_simulated.h"
@@ -328,4 +329,41 @@ TEST(PortAudioWaveIn, StartingAndStoppingPrintsNothingOnStderr) {
     ::close(capture);
     ::unlink(path);
     EXPECT_EQ(printed, "") << "with " << devices << " input devices";
+}
+
+TEST(WaveIn, StatusCountsSilenceOnlyWhileRecordingWithABufferQueued) {
+    SimulatedWaveIn sim;
+    ManualClock clock;
+    OpenDevice d(sim, 2, 8000, 8000); // buffers of 1 s: silent for more than 4 s is lost
+    EXPECT_EQ(WaveInDeviceStatus(0), MMSYSERR_INVALHANDLE);
+    clock.advanceMs(10'000);
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NOERROR) << "not started";
+    ASSERT_EQ(d.add(0), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStart(d.handle), MMSYSERR_NOERROR);
+    clock.advanceMs(3900);
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NOERROR);
+    ASSERT_TRUE(sim.completeBuffer());
+    clock.advanceMs(10'000);
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NOERROR) << "a completion was seen";
+    clock.advanceMs(10'000);
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NOERROR) << "nothing queued to fill";
+    ASSERT_EQ(d.add(1), MMSYSERR_NOERROR);
+    clock.advanceMs(4100);
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NODRIVER);
+    EXPECT_EQ(ErrorText(MMSYSERR_NODRIVER),
+              "The sound input device is no longer available; it may have been unplugged: no "
+              "sound has arrived for 4.1 seconds.");
+}
+
+TEST(WaveIn, StatusOfAFailedDeviceSaysWhatHappenedAndWakesTheWaiter) {
+    SimulatedWaveIn sim;
+    OpenDevice d(sim);
+    ASSERT_EQ(d.add(0), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStart(d.handle), MMSYSERR_NOERROR);
+    WaveInClearCompletions();
+    sim.disappear();
+    EXPECT_TRUE(WaveInWaitForCompletion(0)) << "the waiting program hears of it at once";
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NODRIVER);
+    EXPECT_NE(ErrorText(MMSYSERR_NODRIVER).find("the simulated device went away"),
+              std::string::npos);
 }
