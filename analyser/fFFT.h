@@ -254,6 +254,18 @@ public:
     LoopWait LoopWaitingFor() const { return loopWait_; }
     // Passes begun since the window was created.
     std::uint64_t PassesBegun() const { return passesBegun_; }
+    // How steadily the capture feeds the loop, since the last Start: passes (not frozen), those
+    // that found no block, buffers that arrived when the read position was already at most N (it
+    // is then clamped to 1 and frames skip sound), and the performance count at Start and at the
+    // first processed pass (-1 until then). Counting costs a few additions per pass.
+    struct LoopStats {
+        std::uint64_t passes = 0;
+        std::uint64_t passesWithoutBlock = 0;
+        std::uint64_t clamps = 0;
+        std::int64_t startCount = 0;
+        std::int64_t firstRowCount = -1;
+    };
+    const LoopStats& Stats() const { return stats_; }
 
     std::unique_ptr<fMagnifier> magn; // the one magnifier window
 
@@ -341,6 +353,7 @@ private:
     std::int32_t text4Shown_ = -1; // what Text4 was last set to, so an unchanged count is free
     bool timerArmed_ = false;
     std::uint64_t passesBegun_ = 0;
+    LoopStats stats_;
     char timeText_[9] = {};
     int wakeFd_ = -1;
     int timerFd_ = -1;

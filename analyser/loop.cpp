@@ -257,6 +257,8 @@ void fFFT::mnuStart_Click() {
     isBuffering = true;
     isIdle = false;
     isStopRequested = false;
+    stats_ = LoopStats{};
+    stats_.startCount = platform::QueryPerformanceCounter();
     if (loopAt_ != LoopAt::Stopped) {
         // A Start during a run restarts it once the current pass is over.
         restartPending_ = true;
@@ -371,11 +373,20 @@ void fFFT::PassBegin() {
     passProcessed_ = false;
     // Cleared before the poll: a buffer that completes after it notifies again.
     platform::WaveInClearCompletions();
-    if (!mSound::BufferReady() || isFrozen) {
+    const std::int32_t positionBefore = mSound::nuStartIndex;
+    const std::int32_t bufferBefore = mSound::nuCurrentBuffer;
+    const bool ready = mSound::BufferReady();
+    if (!isFrozen) {
+        ++stats_.passes;
+        if (!ready) ++stats_.passesWithoutBlock;
+    }
+    if (mSound::nuCurrentBuffer != bufferBefore && positionBefore <= loopSamples_) ++stats_.clamps;
+    if (!ready || isFrozen) {
         loopAt_ = LoopAt::Step14;
         return;
     }
     passProcessed_ = true;
+    if (stats_.firstRowCount < 0) stats_.firstRowCount = platform::QueryPerformanceCounter();
     const std::int32_t first = mSound::nuStartIndex;
     for (std::int32_t k = 1; k <= loopSamples_; ++k)
         oFourier->RealIn(k, mSound::SampleAt(first + k - 1, loopSamples_));

@@ -5,6 +5,9 @@
 add_executable(audio_capture_test ${CMAKE_CURRENT_SOURCE_DIR}/audio/capture_tone_test.cpp)
 target_link_libraries(audio_capture_test PRIVATE capture fft platform)
 
+add_executable(program_steady_test ${CMAKE_CURRENT_SOURCE_DIR}/audio/program_steady_test.cpp)
+target_link_libraries(program_steady_test PRIVATE analyser)
+
 foreach(server pulse pipewire)
   set(with ${PROJECT_SOURCE_DIR}/scripts/with-${server})
   foreach(case "2048;600" "8192;3000")
@@ -15,7 +18,11 @@ foreach(server pulse pipewire)
   endforeach()
   add_test(NAME audio_capture_${server}_vanish
     COMMAND ${with} --tone 600 -- $<TARGET_FILE:audio_capture_test> vanish)
-  set(tests audio_capture_${server}_2048 audio_capture_${server}_8192 audio_capture_${server}_vanish)
+  # The window at its start-up settings for 20 s (the full measurement runs it for 60).
+  add_test(NAME audio_program_steady_${server}
+    COMMAND ${with} --tone 700 -- $<TARGET_FILE:program_steady_test> 20)
+  set_tests_properties(audio_program_steady_${server} PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+  set(tests audio_program_steady_${server} audio_capture_${server}_2048 audio_capture_${server}_8192 audio_capture_${server}_vanish)
   if(TONVAULT_BENCHMARKS)
     # Completion intervals, delay, pass band and alias at every rate (the bench makes its own tones).
     add_test(NAME audio_cadence_${server}
