@@ -16,6 +16,7 @@
 #include <QWindow>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -23,7 +24,7 @@
 
 class QAction;
 class QMenu;
-class QSocketNotifier;
+class QTimer;
 class fMagnifier;
 
 namespace analyser {
@@ -211,10 +212,11 @@ public:
     //
     // The Start command and RunLoop run step-wise on Qt's event loop, never in a nested one. At
     // each point where a pass lets pending events run (and before the first pass) the loop parks
-    // and returns to the event loop; it resumes at the next step when its wake-up fd, its timer
-    // fd or the capture's completion fd becomes readable. Stop, Freeze, the settings and the
-    // close are handlers that run while it is parked; they reach it only through the state flags
-    // (and WakeLoop, so that a pass waiting for a block notices them at once).
+    // and returns to the event loop; it resumes at the next step when its zero timer or its
+    // precise single-shot timer fires, or the wave-input layer signals a completed buffer. Stop,
+    // Freeze, the settings and the close are handlers that run while it is parked; they reach it
+    // only through the state flags (and WakeLoop, so that a pass waiting for a block notices them
+    // at once).
     //
     // Tests drive it by spinning the event loop (processEvents) while they complete simulated
     // buffers and move the ManualClock; LoopParkedAt() tells where it waits. They set
@@ -334,9 +336,12 @@ private:
     void EndRun();        // the Start command's step 7
     void Park(LoopWait wait, double ms = 0);
     void ArmTimer(double ms);
-    void OnWakeFd();
-    void OnTimerFd();
-    void OnBlockFd();
+    void OnEventsDue();
+    void OnWaitOver();
+    void OnBlockDone();
+    // The wave-input layer's completion listener: runs on the recording thread and only posts
+    // OnBlockDone to the window's thread (once until it has run).
+    static void OnCompletion(void* self);
     // A pass waiting for a block continues at once (a flag it reads may have changed).
     void WakeLoop();
     // Drives a run that is still active to its end without waiting (the window is going away).
@@ -355,11 +360,9 @@ private:
     std::uint64_t passesBegun_ = 0;
     LoopStats stats_;
     char timeText_[9] = {};
-    int wakeFd_ = -1;
-    int timerFd_ = -1;
-    QSocketNotifier* wakeNotifier_ = nullptr;
-    QSocketNotifier* timerNotifier_ = nullptr;
-    QSocketNotifier* blockNotifier_ = nullptr;
+    QTimer* eventsTimer_ = nullptr; // zero interval: "let pending events run, then go on"
+    QTimer* waitTimer_ = nullptr;   // precise single shot: frame waits, Sleep, block timeouts
+    std::atomic<bool> blockPosted_{false};
 
     QString baseFolder_;
     analyser::BinPlan binPlan_; // the last UpdateBins' plan, read by scrRange_Change

@@ -147,6 +147,11 @@ void StopCapture() {
     hWaveIn = 0;
 }
 
+bool BufferWaiting() {
+    return nuBufferSamples > 0 && aBufferMem[nuCurrentBuffer] != nullptr &&
+           (aHeaders[nuCurrentBuffer].dwFlags.load(std::memory_order_acquire) & WHDR_DONE);
+}
+
 bool CaptureRunning() {
     if (hWaveIn == 0) return true;
     const MMRESULT status = WaveInDeviceStatus(hWaveIn);

@@ -3,17 +3,17 @@
 
 #include "platform/perf_counter.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
-
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <semaphore>
 #include <string>
+#include <thread>
 
 namespace platform {
 
@@ -103,40 +103,39 @@ std::size_t WaveInQueue::bytesToNextCompletion() {
 // Completion notification
 
 namespace {
-std::atomic<int> completionFd{-1};
-std::once_flag completionOnce;
+// Released once per completion; a waiter takes one and drains the rest. Releasing is an atomic
+// add (and a futex wake with a waiter), so a recording thread can notify without a lock.
+std::counting_semaphore<> completions{0};
+std::atomic<void (*)(void*)> listener{nullptr};
+std::atomic<void*> listenerContext{nullptr};
+std::atomic<int> listenerCalls{0}; // notifications inside the listener right now
 } // namespace
 
-int WaveInCompletionFd() {
-    std::call_once(completionOnce, [] {
-        completionFd.store(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC), std::memory_order_release);
-    });
-    return completionFd.load(std::memory_order_acquire);
+void NotifyWaveInCompletion() {
+    completions.release();
+    listenerCalls.fetch_add(1);
+    if (void (*call)(void*) = listener.load()) call(listenerContext.load());
+    listenerCalls.fetch_sub(1);
 }
 
-void NotifyWaveInCompletion() {
-    const int fd = completionFd.load(std::memory_order_acquire);
-    if (fd < 0) return;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+void SetWaveInCompletionListener(void (*call)(void*), void* context) {
+    listener.store(nullptr);
+    // A notification that read the old listener has finished with it before this returns.
+    while (listenerCalls.load() != 0) std::this_thread::yield();
+    listenerContext.store(context);
+    listener.store(call);
 }
 
 void WaveInClearCompletions() {
-    const int fd = WaveInCompletionFd();
-    if (fd < 0) return;
-    std::uint64_t count = 0;
-    [[maybe_unused]] ssize_t n = ::read(fd, &count, sizeof count);
+    while (completions.try_acquire()) {
+    }
 }
 
 bool WaveInWaitForCompletion(int timeoutMs) {
-    const int fd = WaveInCompletionFd();
-    if (fd < 0) return false;
-    pollfd p{fd, POLLIN, 0};
-    int r;
-    do {
-        r = ::poll(&p, 1, timeoutMs);
-    } while (r < 0 && errno == EINTR);
-    if (r <= 0) return false;
+    if (timeoutMs < 0)
+        completions.acquire();
+    else if (!completions.try_acquire_for(std::chrono::milliseconds(timeoutMs)))
+        return false;
     WaveInClearCompletions();
     return true;
 }
@@ -279,7 +278,6 @@ MMRESULT waveInOpen(HWAVEIN* handle, std::uint32_t deviceId, const WAVEFORMATEX*
     if (format->nSamplesPerSec < 1000 || format->nSamplesPerSec > 192000)
         return refuse(WAVERR_BADFORMAT, std::to_string(format->nSamplesPerSec) +
                                             " samples per second is outside 1000 to 192000");
-    WaveInCompletionFd(); // exists before any recording thread can signal it
     auto device = std::make_unique<OpenWaveIn>();
     const MMRESULT result = backend->open(deviceId, *format, device->queue, device->stream);
     if (result != MMSYSERR_NOERROR) return result;

@@ -83,7 +83,7 @@ public:
 // it to the text of that code. Each wave-in call forgets the previous detail.
 void SetWaveInErrorDetail(MMRESULT code, const std::string& detail);
 
-// Signals the completion fd (safe on a recording thread: one write() to an eventfd).
+// Signals a completion (safe on a recording thread: no lock, no allocation; then the listener).
 void NotifyWaveInCompletion();
 
 } // namespace platform

@@ -5,12 +5,14 @@
 #include "platform/wave_in_simulated.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace platform;
@@ -21,11 +23,6 @@ std::string ErrorText(MMRESULT code) {
     char text[MAXERRORLENGTH];
     waveInGetErrorTextA(code, text, sizeof text);
     return text;
-}
-
-bool Readable(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, 0) == 1;
 }
 
 WAVEFORMATEX Mono16(std::uint32_t rate) {
@@ -194,22 +191,37 @@ TEST(WaveIn, ResetReturnsThePartlyFilledBufferWithWhatItHolds) {
     EXPECT_TRUE(d.done(0));
 }
 
-TEST(WaveIn, CompletionFdSignalsEachCompletedBuffer) {
+TEST(WaveIn, EachCompletedBufferIsSignalledToTheWaiterAndTheListener) {
     SimulatedWaveIn sim;
     OpenDevice d(sim, 2, 4);
-    const int fd = WaveInCompletionFd();
-    ASSERT_GE(fd, 0);
+    std::atomic<int> heard{0};
+    SetWaveInCompletionListener([](void* n) { ++*static_cast<std::atomic<int>*>(n); }, &heard);
     WaveInClearCompletions();
     ASSERT_EQ(d.add(0), MMSYSERR_NOERROR);
     ASSERT_EQ(waveInStart(d.handle), MMSYSERR_NOERROR);
-    EXPECT_FALSE(Readable(fd));
     EXPECT_FALSE(WaveInWaitForCompletion(10));
     sim.feed(3);
-    EXPECT_FALSE(Readable(fd)) << "a partly filled buffer is not a completion";
+    EXPECT_FALSE(WaveInWaitForCompletion(0)) << "a partly filled buffer is not a completion";
+    EXPECT_EQ(heard.load(), 0);
     sim.feed(1);
-    EXPECT_TRUE(Readable(fd));
+    EXPECT_EQ(heard.load(), 1);
     EXPECT_TRUE(WaveInWaitForCompletion(0));
-    EXPECT_FALSE(Readable(fd)) << "waiting consumes the notification";
+    EXPECT_FALSE(WaveInWaitForCompletion(0)) << "waiting consumes the notification";
+
+    // A completion on another thread wakes a waiter that is already waiting.
+    ASSERT_EQ(d.add(1), MMSYSERR_NOERROR);
+    std::thread recorder([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        sim.feed(4);
+    });
+    const auto t = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WaveInWaitForCompletion(5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - t, std::chrono::seconds(2));
+    recorder.join();
+    EXPECT_EQ(heard.load(), 2);
+    SetWaveInCompletionListener(nullptr, nullptr);
+    waveInReset(d.handle);
+    EXPECT_EQ(heard.load(), 2) << "removed: not called again";
 }
 
 TEST(WaveIn, ADeviceThatDisappearsStopsCompletingAndIsStillReleased) {
