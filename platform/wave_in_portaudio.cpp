@@ -2,9 +2,11 @@
 
 #include "platform/wave_in_resampler.h"
 
+#ifdef __linux__
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -23,6 +25,7 @@
 namespace platform {
 namespace {
 
+#ifdef __linux__
 // Sends fd 2 to /dev/null for its lifetime: PortAudio's host APIs print their probing failures
 // ("cannot find card", "jack server is not running") straight to stderr.
 class QuietStderr {
@@ -54,7 +57,7 @@ void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 void IgnoreJackMessage(const char*) {}
 
 // ALSA and JACK report through replaceable handlers; JACK's is reached through the dynamic
-// linker because PortAudio brings libjack in without us linking it.
+// linker because PortAudio brings libjack in without us linking it. Both are Linux's.
 void SilenceHostApis() {
 #ifdef TONVAULT_HAVE_ALSA
     snd_lib_error_set_handler(IgnoreAlsaMessage);
@@ -65,6 +68,15 @@ void SilenceHostApis() {
             reinterpret_cast<SetHandler>(symbol)(IgnoreJackMessage);
     }
 }
+
+#else
+// Elsewhere PortAudio's host APIs do not print while probing.
+class QuietStderr {
+public:
+    QuietStderr() {}
+};
+void SilenceHostApis() {}
+#endif
 
 std::string PaText(PaError error) {
     std::string text = Pa_GetErrorText(error);
