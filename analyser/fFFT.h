@@ -17,6 +17,7 @@
 #include <QWindow>
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -24,7 +25,7 @@
 
 class QAction;
 class QMenu;
-class QSocketNotifier;
+class QTimer;
 class fMagnifier;
 
 namespace analyser {
@@ -213,10 +214,11 @@ public:
     //
     // The Start command and RunLoop run step-wise on Qt's event loop, never in a nested one. At
     // each point where a pass lets pending events run (and before the first pass) the loop parks
-    // and returns to the event loop; it resumes at the next step when its wake-up fd, its timer
-    // fd or the capture's completion fd becomes readable. Stop, Freeze, the settings and the
-    // close are handlers that run while it is parked; they reach it only through the state flags
-    // (and WakeLoop, so that a pass waiting for a block notices them at once).
+    // and returns to the event loop; it resumes at the next step when its zero timer or its
+    // precise single-shot timer fires, or the wave-input layer signals a completed buffer. Stop,
+    // Freeze, the settings and the close are handlers that run while it is parked; they reach it
+    // only through the state flags (and WakeLoop, so that a pass waiting for a block notices them
+    // at once).
     //
     // Tests drive it by spinning the event loop (processEvents) while they complete simulated
     // buffers and move the ManualClock; LoopParkedAt() tells where it waits. They set
@@ -256,6 +258,18 @@ public:
     LoopWait LoopWaitingFor() const { return loopWait_; }
     // Passes begun since the window was created.
     std::uint64_t PassesBegun() const { return passesBegun_; }
+    // How steadily the capture feeds the loop, since the last Start: passes (not frozen), those
+    // that found no block, buffers that arrived when the read position was already at most N (it
+    // is then clamped to 1 and frames skip sound), and the performance count at Start and at the
+    // first processed pass (-1 until then). Counting costs a few additions per pass.
+    struct LoopStats {
+        std::uint64_t passes = 0;
+        std::uint64_t passesWithoutBlock = 0;
+        std::uint64_t clamps = 0;
+        std::int64_t startCount = 0;
+        std::int64_t firstRowCount = -1;
+    };
+    const LoopStats& Stats() const { return stats_; }
 
     std::unique_ptr<fMagnifier> magn; // the one magnifier window
 
@@ -324,9 +338,12 @@ private:
     void EndRun();        // the Start command's step 7
     void Park(LoopWait wait, double ms = 0);
     void ArmTimer(double ms);
-    void OnWakeFd();
-    void OnTimerFd();
-    void OnBlockFd();
+    void OnEventsDue();
+    void OnWaitOver();
+    void OnBlockDone();
+    // The wave-input layer's completion listener: runs on the recording thread and only posts
+    // OnBlockDone to the window's thread (once until it has run).
+    static void OnCompletion(void* self);
     // A pass waiting for a block continues at once (a flag it reads may have changed).
     void WakeLoop();
     // Drives a run that is still active to its end without waiting (the window is going away).
@@ -343,12 +360,11 @@ private:
     std::int32_t text4Shown_ = -1; // what Text4 was last set to, so an unchanged count is free
     bool timerArmed_ = false;
     std::uint64_t passesBegun_ = 0;
+    LoopStats stats_;
     char timeText_[9] = {};
-    int wakeFd_ = -1;
-    int timerFd_ = -1;
-    QSocketNotifier* wakeNotifier_ = nullptr;
-    QSocketNotifier* timerNotifier_ = nullptr;
-    QSocketNotifier* blockNotifier_ = nullptr;
+    QTimer* eventsTimer_ = nullptr; // zero interval: "let pending events run, then go on"
+    QTimer* waitTimer_ = nullptr;   // precise single shot: frame waits, Sleep, block timeouts
+    std::atomic<bool> blockPosted_{false};
 
     QString baseFolder_;
     analyser::BinPlan binPlan_; // the last UpdateBins' plan, read by scrRange_Change

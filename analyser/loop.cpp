@@ -11,11 +11,7 @@
 
 #include <QAction>
 #include <QMenu>
-#include <QSocketNotifier>
-
-#include <sys/eventfd.h>
-#include <sys/timerfd.h>
-#include <unistd.h>
+#include <QTimer>
 
 #include <algorithm>
 #include <cmath>
@@ -58,33 +54,34 @@ void FormatTimeText(const QTime& time, char (&text)[9]) {
 
 } // namespace analyser
 
-// ---- the fds the parked loop waits on ---------------------------------------------------------
+// ---- what the parked loop waits on -------------------------------------------------------------
 
 void fFFT::SetUpLoop() {
-    wakeFd_ = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    timerFd_ = ::timerfd_create(CLOCK_MONOTONIC, TFD_NONBLOCK | TFD_CLOEXEC);
-    auto notifier = [this](int fd, void (fFFT::*handler)()) -> QSocketNotifier* {
-        if (fd < 0) return nullptr;
-        auto* n = new QSocketNotifier(fd, QSocketNotifier::Read, this);
-        n->setEnabled(false);
-        connect(n, &QSocketNotifier::activated, this, [this, handler] { (this->*handler)(); });
-        return n;
-    };
-    wakeNotifier_ = notifier(wakeFd_, &fFFT::OnWakeFd);
-    timerNotifier_ = notifier(timerFd_, &fFFT::OnTimerFd);
-    blockNotifier_ = notifier(platform::WaveInCompletionFd(), &fFFT::OnBlockFd);
+    eventsTimer_ = new QTimer(this);
+    eventsTimer_->setSingleShot(true);
+    eventsTimer_->setInterval(0);
+    connect(eventsTimer_, &QTimer::timeout, this, [this] { OnEventsDue(); });
+    waitTimer_ = new QTimer(this);
+    waitTimer_->setSingleShot(true);
+    waitTimer_->setTimerType(Qt::PreciseTimer);
+    connect(waitTimer_, &QTimer::timeout, this, [this] { OnWaitOver(); });
+    platform::SetWaveInCompletionListener(&fFFT::OnCompletion, this);
     // The magnifier belongs to the run; it must not keep the program alive once we have closed.
     magn->setAttribute(Qt::WA_QuitOnClose, false);
 }
 
 void fFFT::TearDownLoop() {
-    delete wakeNotifier_;
-    delete timerNotifier_;
-    delete blockNotifier_;
-    wakeNotifier_ = timerNotifier_ = blockNotifier_ = nullptr;
-    if (wakeFd_ >= 0) ::close(wakeFd_);
-    if (timerFd_ >= 0) ::close(timerFd_);
-    wakeFd_ = timerFd_ = -1;
+    platform::SetWaveInCompletionListener(nullptr, nullptr);
+    delete eventsTimer_;
+    delete waitTimer_;
+    eventsTimer_ = waitTimer_ = nullptr;
+}
+
+void fFFT::OnCompletion(void* self) {
+    auto* w = static_cast<fFFT*>(self);
+    if (w->blockPosted_.exchange(true)) return;
+    QMetaObject::invokeMethod(
+        w, [w] { w->OnBlockDone(); }, Qt::QueuedConnection);
 }
 
 void fFFT::WireLoop() {
@@ -97,13 +94,9 @@ void fFFT::WireLoop() {
 }
 
 void fFFT::ArmTimer(double ms) {
-    if (timerFd_ < 0) return;
-    // A zero setting would disarm the timer; the shortest wait is one microsecond.
-    const auto ns = static_cast<long long>(std::max(ms, 0.001) * 1e6);
-    itimerspec spec{};
-    spec.it_value.tv_sec = static_cast<time_t>(ns / 1'000'000'000);
-    spec.it_value.tv_nsec = static_cast<long>(ns % 1'000'000'000);
-    ::timerfd_settime(timerFd_, 0, &spec, nullptr);
+    if (!waitTimer_) return;
+    // Qt's timers count whole milliseconds; a frame wait that ends early is simply armed again.
+    waitTimer_->start(static_cast<int>(std::ceil(std::max(ms, 0.0))));
     timerArmed_ = true;
 }
 
@@ -111,10 +104,7 @@ void fFFT::Park(LoopWait wait, double ms) {
     loopWait_ = wait;
     switch (wait) {
     case LoopWait::Events:
-        if (wakeFd_ >= 0) {
-            const std::uint64_t one = 1;
-            [[maybe_unused]] const ssize_t n = ::write(wakeFd_, &one, sizeof one);
-        }
+        if (eventsTimer_) eventsTimer_->start();
         break;
     case LoopWait::Block:
         if (ms > 0) ArmTimer(ms); // otherwise only a buffer or a wake-up ends the wait
@@ -128,15 +118,11 @@ void fFFT::Park(LoopWait wait, double ms) {
     }
 }
 
-void fFFT::OnWakeFd() {
-    std::uint64_t count = 0;
-    [[maybe_unused]] ssize_t n = ::read(wakeFd_, &count, sizeof count);
+void fFFT::OnEventsDue() {
     if (loopWait_ == LoopWait::Events) ResumeLoop();
 }
 
-void fFFT::OnTimerFd() {
-    std::uint64_t expirations = 0;
-    [[maybe_unused]] ssize_t n = ::read(timerFd_, &expirations, sizeof expirations);
+void fFFT::OnWaitOver() {
     timerArmed_ = false;
     switch (loopWait_) {
     case LoopWait::Frame: {
@@ -162,9 +148,9 @@ void fFFT::OnTimerFd() {
     }
 }
 
-void fFFT::OnBlockFd() {
-    platform::WaveInClearCompletions();
-    if (loopWait_ == LoopWait::Block) ResumeLoop();
+void fFFT::OnBlockDone() {
+    blockPosted_.store(false);
+    if (loopAt_ != LoopAt::Stopped && loopWait_ == LoopWait::Block) ResumeLoop();
 }
 
 void fFFT::WakeLoop() {
@@ -197,8 +183,7 @@ fFFT::LoopPoint fFFT::LoopParkedAt() const {
 
 void fFFT::ResumeLoop() {
     if (timerArmed_) {
-        const itimerspec off{};
-        ::timerfd_settime(timerFd_, 0, &off, nullptr);
+        waitTimer_->stop();
         timerArmed_ = false;
     }
     loopWait_ = LoopWait::None;
@@ -257,14 +242,14 @@ void fFFT::mnuStart_Click() {
     isBuffering = true;
     isIdle = false;
     isStopRequested = false;
+    stats_ = LoopStats{};
+    stats_.startCount = platform::QueryPerformanceCounter();
     if (loopAt_ != LoopAt::Stopped) {
         // A Start during a run restarts it once the current pass is over.
         restartPending_ = true;
         WakeLoop();
         return;
     }
-    for (QSocketNotifier* n : {wakeNotifier_, timerNotifier_, blockNotifier_})
-        if (n) n->setEnabled(true);
     loopAt_ = LoopAt::Repeat;
     Park(LoopWait::Events);
 }
@@ -354,11 +339,9 @@ void fFFT::EndRun() {
     loopAt_ = LoopAt::Stopped;
     loopWait_ = LoopWait::None;
     restartPending_ = false;
-    for (QSocketNotifier* n : {wakeNotifier_, timerNotifier_, blockNotifier_})
-        if (n) n->setEnabled(false);
+    if (eventsTimer_) eventsTimer_->stop();
     if (timerArmed_) {
-        const itimerspec off{};
-        ::timerfd_settime(timerFd_, 0, &off, nullptr);
+        waitTimer_->stop();
         timerArmed_ = false;
     }
     CloseMagnifierAtRunEnd(isMagnifier, *magn);
@@ -369,13 +352,20 @@ void fFFT::PassBegin() {
     nuCountStart = platform::QueryPerformanceCounter();
     columnCounter_ = 0;
     passProcessed_ = false;
-    // Cleared before the poll: a buffer that completes after it notifies again.
-    platform::WaveInClearCompletions();
-    if (!mSound::BufferReady() || isFrozen) {
+    const std::int32_t positionBefore = mSound::nuStartIndex;
+    const std::int32_t bufferBefore = mSound::nuCurrentBuffer;
+    const bool ready = mSound::BufferReady();
+    if (!isFrozen) {
+        ++stats_.passes;
+        if (!ready) ++stats_.passesWithoutBlock;
+    }
+    if (mSound::nuCurrentBuffer != bufferBefore && positionBefore <= loopSamples_) ++stats_.clamps;
+    if (!ready || isFrozen) {
         loopAt_ = LoopAt::Step14;
         return;
     }
     passProcessed_ = true;
+    if (stats_.firstRowCount < 0) stats_.firstRowCount = platform::QueryPerformanceCounter();
     const std::int32_t first = mSound::nuStartIndex;
     for (std::int32_t k = 1; k <= loopSamples_; ++k)
         oFourier->RealIn(k, mSound::SampleAt(first + k - 1, loopSamples_));
@@ -449,12 +439,18 @@ void fFFT::PassWait() {
             Park(LoopWait::Events);
         return;
     }
+    // A device that has stopped delivering ends the run as a failed capture start does; the
+    // capture module has shown why. A frozen display keeps its run whatever the device does.
+    if (!isFrozen && !isStopRequested && !mSound::CaptureRunning()) {
+        lbBuffering->hide();
+        isIdle = true;
+        isStopRequested = true;
+        Park(LoopWait::Events);
+        return;
+    }
     // Without a block there is nothing to do until a buffer completes or a handler changes a
     // flag; a buffer that is already done is taken by the next pass at once.
-    const bool bufferDone =
-        mSound::hWaveIn != 0 &&
-        (mSound::aHeaders[mSound::nuCurrentBuffer & 1].dwFlags.load() & platform::WHDR_DONE);
-    if (isStopRequested || restartPending_ || bufferDone)
+    if (isStopRequested || restartPending_ || mSound::BufferWaiting())
         Park(LoopWait::Events);
     else
         Park(LoopWait::Block, framePeriodMs);

@@ -147,4 +147,17 @@ void StopCapture() {
     hWaveIn = 0;
 }
 
+bool BufferWaiting() {
+    return nuBufferSamples > 0 && aBufferMem[nuCurrentBuffer] != nullptr &&
+           (aHeaders[nuCurrentBuffer].dwFlags.load(std::memory_order_acquire) & WHDR_DONE);
+}
+
+bool CaptureRunning() {
+    if (hWaveIn == 0) return true;
+    const MMRESULT status = WaveInDeviceStatus(hWaveIn);
+    if (status == MMSYSERR_NOERROR) return true;
+    nuResult = static_cast<std::int32_t>(status);
+    return FailStart();
+}
+
 } // namespace mSound

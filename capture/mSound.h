@@ -19,6 +19,13 @@ bool StartCapture(std::int32_t N, std::int32_t rate);
 bool BufferReady();
 double SampleAt(std::int32_t index, std::int32_t divisor);
 void StopCapture();
+// True when the buffer expected next has completed and waits to be taken by BufferReady.
+bool BufferWaiting();
+// For the loop, at a pass that found no block: true while the open device still delivers (or
+// nothing is open). When it has stopped delivering (it failed, or no buffer completed for three
+// buffers' length plus a second), shows the platform's text for that in the "Sound Input" box,
+// releases everything as a failed StartCapture does, and returns false.
+bool CaptureRunning();
 
 // Module state, all zero at program start. Read it; only the functions above change it.
 extern platform::HWAVEIN hWaveIn; // 0 when closed

@@ -1,17 +1,19 @@
 #include "platform/wave_in.h"
 #include "platform/wave_in_backend.h"
 
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <unistd.h>
+#include "platform/perf_counter.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <map>
 #include <mutex>
+#include <semaphore>
 #include <string>
+#include <thread>
 
 namespace platform {
 
@@ -79,6 +81,7 @@ std::size_t WaveInQueue::deliver(const void* bytes, std::size_t count) {
         written += n;
         if (filled_ == current_->dwBufferLength) {
             markDone(current_, filled_);
+            completions_.fetch_add(1, std::memory_order_release);
             current_ = nullptr;
             filled_ = 0;
             NotifyWaveInCompletion();
@@ -100,40 +103,39 @@ std::size_t WaveInQueue::bytesToNextCompletion() {
 // Completion notification
 
 namespace {
-std::atomic<int> completionFd{-1};
-std::once_flag completionOnce;
+// Released once per completion; a waiter takes one and drains the rest. Releasing is an atomic
+// add (and a futex wake with a waiter), so a recording thread can notify without a lock.
+std::counting_semaphore<> completions{0};
+std::atomic<void (*)(void*)> listener{nullptr};
+std::atomic<void*> listenerContext{nullptr};
+std::atomic<int> listenerCalls{0}; // notifications inside the listener right now
 } // namespace
 
-int WaveInCompletionFd() {
-    std::call_once(completionOnce, [] {
-        completionFd.store(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC), std::memory_order_release);
-    });
-    return completionFd.load(std::memory_order_acquire);
+void NotifyWaveInCompletion() {
+    completions.release();
+    listenerCalls.fetch_add(1);
+    if (void (*call)(void*) = listener.load()) call(listenerContext.load());
+    listenerCalls.fetch_sub(1);
 }
 
-void NotifyWaveInCompletion() {
-    const int fd = completionFd.load(std::memory_order_acquire);
-    if (fd < 0) return;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(fd, &one, sizeof one);
+void SetWaveInCompletionListener(void (*call)(void*), void* context) {
+    listener.store(nullptr);
+    // A notification that read the old listener has finished with it before this returns.
+    while (listenerCalls.load() != 0) std::this_thread::yield();
+    listenerContext.store(context);
+    listener.store(call);
 }
 
 void WaveInClearCompletions() {
-    const int fd = WaveInCompletionFd();
-    if (fd < 0) return;
-    std::uint64_t count = 0;
-    [[maybe_unused]] ssize_t n = ::read(fd, &count, sizeof count);
+    while (completions.try_acquire()) {
+    }
 }
 
 bool WaveInWaitForCompletion(int timeoutMs) {
-    const int fd = WaveInCompletionFd();
-    if (fd < 0) return false;
-    pollfd p{fd, POLLIN, 0};
-    int r;
-    do {
-        r = ::poll(&p, 1, timeoutMs);
-    } while (r < 0 && errno == EINTR);
-    if (r <= 0) return false;
+    if (timeoutMs < 0)
+        completions.acquire();
+    else if (!completions.try_acquire_for(std::chrono::milliseconds(timeoutMs)))
+        return false;
     WaveInClearCompletions();
     return true;
 }
@@ -146,8 +148,19 @@ namespace {
 struct OpenWaveIn {
     WaveInQueue queue; // declared first: the stream writes into it until destroyed
     std::unique_ptr<WaveInStream> stream;
+    std::uint32_t rate = 0;
     bool started = false;
+    // The stall rule of WaveInDeviceStatus: when a completion (or a reason not to expect one)
+    // was last seen, in performance-counter counts, and the completion count seen then.
+    std::int64_t progressAt = 0;
+    std::uint64_t completionsSeen = 0;
+    std::uint32_t longestHeader = 0; // bytes
 };
+
+void NoteProgress(OpenWaveIn& device) {
+    device.progressAt = QueryPerformanceCounter();
+    device.completionsSeen = device.queue.completions();
+}
 
 std::recursive_mutex registryMutex;
 WaveInBackend* backend = nullptr;
@@ -265,11 +278,11 @@ MMRESULT waveInOpen(HWAVEIN* handle, std::uint32_t deviceId, const WAVEFORMATEX*
     if (format->nSamplesPerSec < 1000 || format->nSamplesPerSec > 192000)
         return refuse(WAVERR_BADFORMAT, std::to_string(format->nSamplesPerSec) +
                                             " samples per second is outside 1000 to 192000");
-    WaveInCompletionFd(); // exists before any recording thread can signal it
     auto device = std::make_unique<OpenWaveIn>();
     const MMRESULT result = backend->open(deviceId, *format, device->queue, device->stream);
     if (result != MMSYSERR_NOERROR) return result;
     if (!device->stream) return refuse(MMSYSERR_ERROR, "the device opened no stream");
+    device->rate = format->nSamplesPerSec;
     *handle = nextHandle++;
     openDevices().emplace(*handle, std::move(device));
     return MMSYSERR_NOERROR;
@@ -301,6 +314,7 @@ MMRESULT waveInAddBuffer(HWAVEIN handle, WAVEHDR* header, std::uint32_t headerSi
     const MMRESULT result = device->stream->add(*header);
     if (result != MMSYSERR_NOERROR) return result;
     header->dwBytesRecorded = 0;
+    device->longestHeader = std::max(device->longestHeader, header->dwBufferLength);
     header->dwFlags.store((flags & ~WHDR_DONE) | WHDR_INQUEUE, std::memory_order_release);
     if (!device->queue.push(header)) {
         header->dwFlags.store(flags, std::memory_order_release);
@@ -316,7 +330,10 @@ MMRESULT waveInStart(HWAVEIN handle) {
     if (!device) return MMSYSERR_INVALHANDLE;
     if (device->started) return MMSYSERR_NOERROR;
     const MMRESULT result = device->stream->start();
-    if (result == MMSYSERR_NOERROR) device->started = true;
+    if (result == MMSYSERR_NOERROR) {
+        device->started = true;
+        NoteProgress(*device);
+    }
     return result;
 }
 
@@ -360,6 +377,31 @@ MMRESULT waveInClose(HWAVEIN handle) {
     const MMRESULT result = device.stream->close();
     devices.erase(it);
     return result;
+}
+
+MMRESULT WaveInDeviceStatus(HWAVEIN handle) {
+    std::lock_guard lock(registryMutex);
+    forgetDetail();
+    OpenWaveIn* device = find(handle);
+    if (!device) return MMSYSERR_INVALHANDLE;
+    if (device->stream->failed()) return refuse(MMSYSERR_NODRIVER, device->stream->failure());
+    if (!device->started || device->queue.queued() == 0 ||
+        device->queue.completions() != device->completionsSeen) {
+        NoteProgress(*device);
+        return MMSYSERR_NOERROR;
+    }
+    const std::int64_t frequency = QueryPerformanceFrequency();
+    const double silent =
+        frequency > 0 ? static_cast<double>(QueryPerformanceCounter() - device->progressAt) /
+                            static_cast<double>(frequency)
+                      : 0.0;
+    const double bufferSeconds =
+        device->rate ? device->longestHeader / 2.0 / static_cast<double>(device->rate) : 0.0;
+    if (silent <= 3.0 * bufferSeconds + 1.0) return MMSYSERR_NOERROR;
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.1f", silent);
+    return refuse(MMSYSERR_NODRIVER,
+                  std::string("no sound has arrived for ") + seconds + " seconds");
 }
 
 MMRESULT waveInGetErrorTextA(MMRESULT result, char* text, std::uint32_t textSize) {

@@ -107,14 +107,22 @@ MMRESULT waveInClose(HWAVEIN handle);
 // failure when that failure returned this code. Truncated to textSize - 1 characters.
 MMRESULT waveInGetErrorTextA(MMRESULT result, char* text, std::uint32_t textSize);
 
-// Completion notification: a non-blocking eventfd that becomes readable whenever a buffer has
-// been marked WHDR_DONE (by recording or by a reset). Wait on it with poll() or a
-// QSocketNotifier; WHDR_DONE stays the truth, this only says "look now". Never closed.
-int WaveInCompletionFd();
+// Not a Windows call: how the open device is doing. MMSYSERR_NOERROR while it records (or has
+// not been started); MMSYSERR_NODRIVER, with what happened as waveInGetErrorTextA's detail, once
+// it has failed for good or once no queued buffer has completed for three buffers' length plus
+// one second (measured with the performance counter between calls) while it records.
+MMRESULT WaveInDeviceStatus(HWAVEIN handle);
+
+// Completion notification, whenever a buffer has been marked WHDR_DONE (by recording or by a
+// reset), from whichever thread marked it. WHDR_DONE stays the truth; this only says "look now".
 // Consumes pending notifications.
 void WaveInClearCompletions();
 // Waits up to timeoutMs (negative: no limit) for a notification and consumes it; false on timeout.
 bool WaveInWaitForCompletion(int timeoutMs);
+// Calls call(context) after each notification, on the notifying thread (often a recording
+// thread: it must return quickly, and take no lock that thread could wait on). nullptr removes
+// it; once this returns, the previous listener is no longer running and is not called again.
+void SetWaveInCompletionListener(void (*call)(void*), void* context);
 
 class WaveInBackend;
 // Chooses the devices behind the calls. The caller keeps ownership and must keep the backend

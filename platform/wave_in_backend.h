@@ -34,6 +34,8 @@ public:
     // Producer: bytes still needed to complete the front header; 0 when none is queued.
     std::size_t bytesToNextCompletion();
     std::uint64_t droppedBytes() const { return dropped_.load(std::memory_order_relaxed); }
+    // Headers filled to the end by deliver() since the queue was made (any thread may read it).
+    std::uint64_t completions() const { return completions_.load(std::memory_order_acquire); }
 
 private:
     bool pop(WAVEHDR*& header);
@@ -45,6 +47,7 @@ private:
     WAVEHDR* current_ = nullptr;       // producer-owned
     std::uint32_t filled_ = 0;
     std::atomic<std::uint64_t> dropped_{0};
+    std::atomic<std::uint64_t> completions_{0};
 };
 
 // One open recording on a device. Destroying it closes the device; after the destructor (and
@@ -59,6 +62,8 @@ public:
     virtual MMRESULT stop() = 0;
     // True once the device has failed for good; it is then released even with headers queued.
     virtual bool failed() const { return false; }
+    // What happened to a failed device, in words for the user (program thread only).
+    virtual std::string failure() const { return "the device stopped recording"; }
     // The result to report for closing; the stream is destroyed whatever it returns.
     virtual MMRESULT close() { return MMSYSERR_NOERROR; }
 };
@@ -78,7 +83,7 @@ public:
 // it to the text of that code. Each wave-in call forgets the previous detail.
 void SetWaveInErrorDetail(MMRESULT code, const std::string& detail);
 
-// Signals the completion fd (safe on a recording thread: one write() to an eventfd).
+// Signals a completion (safe on a recording thread: no lock, no allocation; then the listener).
 void NotifyWaveInCompletion();
 
 } // namespace platform

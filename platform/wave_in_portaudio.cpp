@@ -1,10 +1,12 @@
 #include "platform/wave_in_portaudio.h"
 
+#include "platform/wave_in_resampler.h"
+
+#ifdef __linux__
 #include <dlfcn.h>
 #include <fcntl.h>
-#include <semaphore.h>
-#include <soxr.h>
 #include <unistd.h>
+#endif
 
 #include <algorithm>
 #include <atomic>
@@ -13,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <semaphore>
 #include <thread>
 
 #ifdef TONVAULT_HAVE_ALSA
@@ -22,6 +25,7 @@
 namespace platform {
 namespace {
 
+#ifdef __linux__
 // Sends fd 2 to /dev/null for its lifetime: PortAudio's host APIs print their probing failures
 // ("cannot find card", "jack server is not running") straight to stderr.
 class QuietStderr {
@@ -53,7 +57,7 @@ void IgnoreAlsaMessage(const char*, int, const char*, int, const char*, ...) {}
 void IgnoreJackMessage(const char*) {}
 
 // ALSA and JACK report through replaceable handlers; JACK's is reached through the dynamic
-// linker because PortAudio brings libjack in without us linking it.
+// linker because PortAudio brings libjack in without us linking it. Both are Linux's.
 void SilenceHostApis() {
 #ifdef TONVAULT_HAVE_ALSA
     snd_lib_error_set_handler(IgnoreAlsaMessage);
@@ -65,6 +69,15 @@ void SilenceHostApis() {
     }
 }
 
+#else
+// Elsewhere PortAudio's host APIs do not print while probing.
+class QuietStderr {
+public:
+    QuietStderr() {}
+};
+void SilenceHostApis() {}
+#endif
+
 std::string PaText(PaError error) {
     std::string text = Pa_GetErrorText(error);
     if (error == paUnanticipatedHostError) {
@@ -75,6 +88,10 @@ std::string PaText(PaError error) {
     return text;
 }
 
+// The device's buffer: PortAudio's suggestion for low latency (about 12 ms here). The ALSA plugins
+// of both sound servers hand a recording over in pieces of about half their buffer, so a longer
+// one makes the samples, and with them the completed capture buffers, arrive in bursts: 0.2 s
+// gave bursts up to 0.1 s apart.
 PaStreamParameters MonoInt16(PaDeviceIndex device, double latency) {
     PaStreamParameters p{};
     p.device = device;
@@ -87,25 +104,17 @@ PaStreamParameters MonoInt16(PaDeviceIndex device, double latency) {
 
 class PaStreamIn final : public WaveInStream {
 public:
-    PaStreamIn(WaveInQueue& queue, double deviceRate, double outputRate)
+    PaStreamIn(WaveInQueue& queue, double deviceRate, std::uint32_t outputRate)
         : queue_(queue), in_(kChunk) {
         std::size_t capacity = 1;
         while (capacity < static_cast<std::size_t>(deviceRate * 2)) capacity <<= 1; // ~2 s
         ring_.assign(capacity, 0);
-        if (std::lround(deviceRate) != std::lround(outputRate)) {
-            ratio_ = outputRate / deviceRate;
-            const soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
-            const soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-            const soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
-            soxr_error_t error = nullptr;
-            soxr_ = soxr_create(deviceRate, outputRate, 1, &error, &io, &quality, &runtime);
-            if (error) {
-                soxrError_ = error;
-                soxr_ = nullptr;
-            }
+        const auto rate = static_cast<std::uint32_t>(std::lround(deviceRate));
+        if (rate != outputRate) {
+            convert_ = true;
+            if (!resampler_.setUp(rate, outputRate)) setUpError_ = resampler_.why();
+            out_.resize(resampler_.outputFor(kChunk));
         }
-        out_.resize(static_cast<std::size_t>(std::ceil(kChunk * ratio_)) + 256);
-        ::sem_init(&wake_, 0, 0);
         worker_ = std::thread([this] { work(); });
     }
 
@@ -115,14 +124,15 @@ public:
             std::lock_guard lock(mutex_);
             quit_ = true;
         }
-        ::sem_post(&wake_);
+        wake_.release();
         worker_.join();
-        ::sem_destroy(&wake_);
-        if (soxr_) soxr_delete(soxr_);
     }
 
-    const char* soxrError() const { return soxrError_; }
-    void attach(PaStream* stream) { stream_ = stream; }
+    const std::string& setUpError() const { return setUpError_; }
+    void attach(PaStream* stream) {
+        stream_ = stream;
+        Pa_SetStreamFinishedCallback(stream_, &PaStreamIn::Finished);
+    }
 
     static int Callback(const void* input, void*, unsigned long frames,
                         const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* self) {
@@ -131,22 +141,36 @@ public:
         return paContinue;
     }
 
+    // PortAudio ends a stream by itself only when its device fails (the sound server went away,
+    // the card was unplugged); the program is woken to look.
+    static void Finished(void* self) {
+        auto* s = static_cast<PaStreamIn*>(self);
+        if (s->recording_.load(std::memory_order_acquire)) {
+            s->ended_.store(true, std::memory_order_release);
+            NotifyWaveInCompletion();
+        }
+    }
+
     MMRESULT start() override {
         {
             std::lock_guard lock(mutex_); // the callback is not running: the stream is stopped
             readPos_.store(0, std::memory_order_relaxed);
             writePos_.store(0, std::memory_order_relaxed);
-            if (soxr_) soxr_clear(soxr_);
+            if (convert_) resampler_.reset();
             paused_ = false;
         }
+        ended_.store(false, std::memory_order_release);
+        recording_.store(true, std::memory_order_release);
         const PaError e = Pa_StartStream(stream_);
         if (e == paNoError) return MMSYSERR_NOERROR;
+        recording_.store(false, std::memory_order_release);
         std::lock_guard lock(mutex_);
         paused_ = true;
         return WaveInResultFromPa(e, "starting the recording");
     }
 
     MMRESULT stop() override {
+        recording_.store(false, std::memory_order_release);
         PaError e = paNoError;
         if (Pa_IsStreamStopped(stream_) != 1) {
             e = Pa_StopStream(stream_);
@@ -158,9 +182,14 @@ public:
     }
 
     bool failed() const override {
-        // A started stream that is no longer active has lost its device.
+        // A started stream that has ended, or is no longer active, has lost its device.
+        if (ended_.load(std::memory_order_acquire)) return true;
         std::lock_guard lock(mutex_);
         return !paused_ && Pa_IsStreamActive(stream_) == 0;
+    }
+
+    std::string failure() const override {
+        return "the recording stopped (the sound server or the device went away)";
     }
 
     MMRESULT close() override {
@@ -172,7 +201,8 @@ public:
 private:
     static constexpr std::size_t kChunk = 1024;
 
-    // Recording thread: copy into the ring, drop what does not fit, wake the worker.
+    // Recording thread: copy into the ring, drop what does not fit, wake the worker. No lock, no
+    // allocation: the semaphore's release is one atomic add and, with a waiter, one futex wake.
     void push(const std::int16_t* samples, unsigned long frames) {
         const std::size_t write = writePos_.load(std::memory_order_relaxed);
         const std::size_t read = readPos_.load(std::memory_order_acquire);
@@ -181,13 +211,12 @@ private:
         const std::size_t mask = ring_.size() - 1;
         for (std::size_t i = 0; i < n; ++i) ring_[(write + i) & mask] = samples[i];
         writePos_.store(write + n, std::memory_order_release);
-        ::sem_post(&wake_);
+        wake_.release();
     }
 
     void work() {
         for (;;) {
-            while (::sem_wait(&wake_) != 0 && errno == EINTR) {
-            }
+            wake_.acquire();
             std::lock_guard lock(mutex_);
             if (quit_) return;
             if (paused_) continue;
@@ -195,6 +224,8 @@ private:
         }
     }
 
+    // Everything that has arrived is converted at once, so each output sample (and each full
+    // header) is handed on as soon as the input it depends on is in.
     void drain() {
         const std::size_t mask = ring_.size() - 1;
         for (;;) {
@@ -204,19 +235,13 @@ private:
             if (n == 0) return;
             for (std::size_t i = 0; i < n; ++i) in_[i] = ring_[(read + i) & mask];
             readPos_.store(read + n, std::memory_order_release);
-            if (!soxr_) {
+            if (!convert_) {
                 queue_.deliver(in_.data(), n * sizeof(std::int16_t));
                 continue;
             }
-            std::size_t offered = 0;
-            while (offered < n) {
-                std::size_t used = 0, produced = 0;
-                soxr_process(soxr_, in_.data() + offered, n - offered, &used, out_.data(),
-                             out_.size(), &produced);
-                offered += used;
-                if (produced) queue_.deliver(out_.data(), produced * sizeof(std::int16_t));
-                if (used == 0 && produced == 0) break;
-            }
+            const std::size_t produced =
+                resampler_.process(in_.data(), n, out_.data(), out_.size());
+            if (produced) queue_.deliver(out_.data(), produced * sizeof(std::int16_t));
         }
     }
 
@@ -227,10 +252,14 @@ private:
     std::atomic<std::size_t> readPos_{0};
     std::vector<std::int16_t> in_;
     std::vector<std::int16_t> out_;
-    double ratio_ = 1.0;
-    soxr_t soxr_ = nullptr;
-    const char* soxrError_ = nullptr;
-    sem_t wake_;
+    bool convert_ = false;
+    WaveInResampler resampler_;
+    std::string setUpError_;
+    // Counts the callbacks not yet looked at; the worker drains everything per wake-up, so a
+    // count above one only costs empty passes.
+    std::counting_semaphore<> wake_{0};
+    std::atomic<bool> recording_{false};
+    std::atomic<bool> ended_{false};
     mutable std::mutex mutex_;
     bool paused_ = true;
     bool quit_ = false;
@@ -278,10 +307,18 @@ PortAudioWaveIn::PortAudioWaveIn() {
         return;
     }
     initialised_ = true;
+    // On Linux every sound server (PulseAudio, PipeWire) is reached through ALSA, whose
+    // `default` device is the desktop's default source and comes last; JACK or OSS devices listed
+    // after it must not win the highest id.
+    PaHostApiIndex only = -1;
+#ifdef __linux__
+    only = Pa_HostApiTypeIdToHostApiIndex(paALSA);
+#endif
     const PaDeviceIndex n = Pa_GetDeviceCount();
     for (PaDeviceIndex i = 0; i < n; ++i) {
         const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
-        if (info && info->maxInputChannels > 0) inputs_.push_back(i);
+        if (info && info->maxInputChannels > 0 && (only < 0 || info->hostApi == only))
+            inputs_.push_back(i);
     }
 }
 
@@ -317,12 +354,12 @@ MMRESULT PortAudioWaveIn::open(std::uint32_t id, const WAVEFORMATEX& format, Wav
     const PaDeviceInfo* info = Pa_GetDeviceInfo(device);
     if (!info) return WaveInResultFromPa(paInvalidDevice, "opening the device");
     const double deviceRate = info->defaultSampleRate;
-    const PaStreamParameters p = MonoInt16(device, info->defaultHighInputLatency);
+    const PaStreamParameters p = MonoInt16(device, info->defaultLowInputLatency);
     auto s = std::make_unique<PaStreamIn>(queue, deviceRate, format.nSamplesPerSec);
-    if (s->soxrError()) {
-        SetWaveInErrorDetail(MMSYSERR_ERROR,
-                             std::string("setting up the rate conversion: ") + s->soxrError());
-        return MMSYSERR_ERROR;
+    if (!s->setUpError().empty()) {
+        SetWaveInErrorDetail(WAVERR_BADFORMAT,
+                             "setting up the rate conversion: " + s->setUpError());
+        return WAVERR_BADFORMAT;
     }
     PaStream* pa = nullptr;
     const PaError e = Pa_OpenStream(&pa, &p, nullptr, deviceRate, kFramesPerCallback, paNoFlag,

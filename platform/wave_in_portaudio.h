@@ -1,5 +1,6 @@
-// The real wave-input devices: PortAudio's input-capable devices, recorded at each device's
-// default rate and converted with libsoxr to the rate the program asks for.
+// The real wave-input devices: PortAudio's input-capable devices (on Linux those of ALSA only),
+// recorded at each device's default rate and converted to the rate the program asks for by
+// WaveInResampler.
 #pragma once
 
 #include "platform/wave_in_backend.h"
@@ -15,9 +16,8 @@ namespace platform {
 // and install it with SetWaveInBackend. ALSA's and JACK's probing messages are kept off stderr.
 //
 // Threads: PortAudio's callback only copies the device's samples into a preallocated ring and
-// posts a semaphore; a worker thread per open device converts the rate and fills the queued
-// headers. libsoxr was measured allocating now and then for thousands of calls after start-up
-// (2048 from 44100 in blocks of 256), so it cannot run in the callback.
+// releases a semaphore; a worker thread per open device converts the rate and fills the queued
+// headers, so the callback never waits on the conversion.
 class PortAudioWaveIn final : public WaveInBackend {
 public:
     static constexpr unsigned long kFramesPerCallback = 256;

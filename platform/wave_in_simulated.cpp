@@ -62,6 +62,7 @@ public:
         return gone() ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
     }
     bool failed() const override { return gone(); }
+    std::string failure() const override { return "the simulated device went away"; }
     MMRESULT close() override {
         owner_.calls_.push_back("close");
         ++owner_.closes_;
@@ -154,6 +155,7 @@ void SimulatedWaveIn::disappear() {
     if (!stream_) return;
     if (gone_.size() <= openedId_) gone_.resize(openedId_ + 1, false);
     gone_[openedId_] = true;
+    NotifyWaveInCompletion(); // a real backend wakes the program when its stream ends
 }
 
 bool SimulatedWaveIn::isStarted() const {

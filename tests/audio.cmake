@@ -1,21 +1,34 @@
-# The capture module on the real PortAudio devices, beside a private PulseAudio server with a tone
-# playing (scripts/with-pulse). Skipped (status 77) when no server can be started.
-if(TARGET capture AND TARGET fft)
-  add_executable(audio_capture_test ${CMAKE_CURRENT_SOURCE_DIR}/audio/capture_tone_test.cpp)
-  target_link_libraries(audio_capture_test PRIVATE capture fft platform)
+# The capture chain on the real PortAudio devices, beside a private PulseAudio and a private
+# PipeWire (scripts/with-pulse, scripts/with-pipewire) with a tone in their null sink. Skipped
+# (status 77) when a server cannot be started. One server at a time: they share the ALSA plugins'
+# view of "default" through each test's own HOME, but not the machine's two cores.
+add_executable(audio_capture_test ${CMAKE_CURRENT_SOURCE_DIR}/audio/capture_tone_test.cpp)
+target_link_libraries(audio_capture_test PRIVATE capture fft platform)
+
+add_executable(program_steady_test ${CMAKE_CURRENT_SOURCE_DIR}/audio/program_steady_test.cpp)
+target_link_libraries(program_steady_test PRIVATE analyser)
+
+foreach(server pulse pipewire)
+  set(with ${PROJECT_SOURCE_DIR}/scripts/with-${server})
   foreach(case "2048;600" "8192;3000")
     list(GET case 0 rate)
     list(GET case 1 tone)
-    add_test(NAME audio_capture_${rate}
-      COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-pulse --tone ${tone} --
-              $<TARGET_FILE:audio_capture_test> ${rate} ${tone})
-    set_tests_properties(audio_capture_${rate} PROPERTIES
-      LABELS audio SKIP_RETURN_CODE 77 TIMEOUT 120 RESOURCE_LOCK pulseaudio)
+    add_test(NAME audio_capture_${server}_${rate}
+      COMMAND ${with} --tone ${tone} -- $<TARGET_FILE:audio_capture_test> ${rate} ${tone})
   endforeach()
-endif()
-if(TARGET audio_capture_test)
-  add_test(NAME audio_capture_vanish
-    COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-pulse --tone 600 -- $<TARGET_FILE:audio_capture_test> vanish)
-  set_tests_properties(audio_capture_vanish PROPERTIES
-    LABELS audio SKIP_RETURN_CODE 77 TIMEOUT 120 RESOURCE_LOCK pulseaudio)
-endif()
+  add_test(NAME audio_capture_${server}_vanish
+    COMMAND ${with} --tone 600 -- $<TARGET_FILE:audio_capture_test> vanish)
+  # The window at its start-up settings for 20 s (the full measurement runs it for 60).
+  add_test(NAME audio_program_steady_${server}
+    COMMAND ${with} --tone 700 -- $<TARGET_FILE:program_steady_test> 20)
+  set_tests_properties(audio_program_steady_${server} PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
+  set(tests audio_program_steady_${server} audio_capture_${server}_2048 audio_capture_${server}_8192 audio_capture_${server}_vanish)
+  if(TONVAULT_BENCHMARKS)
+    # Completion intervals, delay, pass band and alias at every rate (the bench makes its own tones).
+    add_test(NAME audio_cadence_${server}
+      COMMAND ${with} -- $<TARGET_FILE:capture_cadence> --check --buffers 6)
+    list(APPEND tests audio_cadence_${server})
+  endif()
+  set_tests_properties(${tests} PROPERTIES
+    LABELS audio SKIP_RETURN_CODE 77 TIMEOUT 150 RESOURCE_LOCK soundserver)
+endforeach()

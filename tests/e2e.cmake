@@ -1,12 +1,14 @@
-# The real program under Xvfb and openbox, beside a private PulseAudio whose null sink carries a 700 Hz tone.
-if(TARGET tonvault)
-  add_executable(shot_check ${CMAKE_CURRENT_SOURCE_DIR}/e2e/shot_check.cpp)
-  target_link_libraries(shot_check PRIVATE Qt6::Gui)
-  add_test(NAME e2e_waterfall
-    COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-pulse --tone 700 --
+# The real program under Xvfb and openbox, beside a private sound server whose null sink carries a
+# 700 Hz tone: PulseAudio and PipeWire. The session also takes the server away mid-run and brings
+# it back.
+add_executable(shot_check ${CMAKE_CURRENT_SOURCE_DIR}/e2e/shot_check.cpp)
+target_link_libraries(shot_check PRIVATE Qt6::Gui)
+foreach(server pulse pipewire)
+  add_test(NAME e2e_waterfall_${server}
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-${server} --tone 700 --
             ${PROJECT_SOURCE_DIR}/scripts/x11-display-test
             ${PROJECT_SOURCE_DIR}/scripts/e2e-session $<TARGET_FILE:tonvault> $<TARGET_FILE:shot_check>
-            ${CMAKE_BINARY_DIR}/e2e)
-  set_tests_properties(e2e_waterfall PROPERTIES
-    LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 180 RESOURCE_LOCK pulseaudio)
-endif()
+            ${CMAKE_BINARY_DIR}/e2e_${server})
+  set_tests_properties(e2e_waterfall_${server} PROPERTIES
+    LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 180 RESOURCE_LOCK soundserver)
+endforeach()

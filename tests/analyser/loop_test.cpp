@@ -385,6 +385,65 @@ TEST_F(LoopTest, StartDuringARunRestartsItAndAFailedRestartEndsIt) {
     EXPECT_EQ(w().PassesBegun(), begun) << "the capture is not polled again";
 }
 
+TEST_F(LoopTest, ALostDeviceEndsTheRunWithOneMessageAndStartWorksOnceItIsBack) {
+    w().mnuStart_Click();
+    ASSERT_TRUE(ToBlockWait());
+    ASSERT_TRUE(input_.completeBuffer());
+    ASSERT_TRUE(SpinUntil([&] { return mSound::nuStartIndex == 2049; }));
+    ASSERT_TRUE(ToBlockWait());
+    input_.disappear(); // wakes the waiting pass at once
+    ASSERT_TRUE(SpinUntil([&] { return w().LoopParkedAt() == Point::Idle; }));
+    EXPECT_TRUE(w().isIdle);
+    EXPECT_FALSE(VisibleFlag(w().lbBuffering));
+    EXPECT_FALSE(input_.isOpen()) << "released as a failed start releases it";
+    ASSERT_EQ(messages_.messages().size(), 1u);
+    EXPECT_EQ(messages_.messages()[0].title, "Sound Input");
+    EXPECT_NE(messages_.messages()[0].text.find("the simulated device went away"),
+              std::string::npos);
+    const auto begun = w().PassesBegun();
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    EXPECT_EQ(w().PassesBegun(), begun) << "no spinning after the end";
+
+    input_.setDevices({{"Simulated input"}}); // the server is back
+    w().mnuStart_Click();
+    ASSERT_TRUE(ToBlockWait());
+    ASSERT_TRUE(input_.completeBuffer());
+    ASSERT_TRUE(ToBlockWait());
+    ASSERT_TRUE(input_.completeBuffer());
+    ASSERT_TRUE(ToNextBlockRead());
+    EXPECT_EQ(messages_.messages().size(), 1u);
+}
+
+TEST_F(LoopTest, ASilentDeviceIsLostAfterThreeBuffersAndASecondButNotWhileFrozen) {
+    w().framePeriodMs = 1; // passes without a block look again every millisecond
+    w().mnuStart_Click();
+    ASSERT_TRUE(ToBlockWait());
+    // At 2048 S/s with N = 2048: lost after 4 s without a buffer.
+    w().Command3_Click();
+    clock_.advanceMs(10'000);
+    for (int i = 0; i < 50; ++i) QCoreApplication::processEvents();
+    EXPECT_FALSE(w().isIdle) << "a frozen display keeps its run";
+    w().ckFreeze->setValue(0);
+    ASSERT_TRUE(SpinUntil([&] { return w().LoopParkedAt() == Point::Idle; }));
+    EXPECT_TRUE(w().isIdle);
+    ASSERT_EQ(messages_.messages().size(), 1u);
+    EXPECT_NE(messages_.messages()[0].text.find("no sound has arrived for 10.0 seconds"),
+              std::string::npos)
+        << messages_.messages()[0].text;
+
+    w().mnuStart_Click();
+    ASSERT_TRUE(ToBlockWait());
+    clock_.advanceMs(3900);
+    for (int i = 0; i < 50; ++i) QCoreApplication::processEvents();
+    EXPECT_FALSE(w().isIdle);
+    ASSERT_TRUE(input_.completeBuffer());
+    ASSERT_TRUE(SpinUntil([&] { return mSound::nuStartIndex == 2049; }));
+    clock_.advanceMs(3900);
+    for (int i = 0; i < 50; ++i) QCoreApplication::processEvents();
+    EXPECT_FALSE(w().isIdle) << "each buffer starts the count again";
+    EXPECT_EQ(messages_.messages().size(), 1u);
+}
+
 TEST_F(LoopTest, MagnifierAndSleepRunAtTheirStepsAndTheRunEndClosesTheMagnifier) {
     StartToFirstBlock();
     w().btMagn->Click();

@@ -2,6 +2,7 @@
 
 #include "platform/global_memory.h"
 #include "platform/message_box.h"
+#include "platform/perf_counter.h"
 #include "platform/wave_in_simulated.h"
 
 #include <gtest/gtest.h>
@@ -354,5 +355,45 @@ TEST_F(Capture, ADeviceThatDisappearsMidCaptureLeavesTheProgramResponsive) {
     // Starting again on the vanished device fails with the platform's text, releasing everything.
     EXPECT_FALSE(mSound::StartCapture(N, 2048));
     ExpectOneBox(ErrorText(MMSYSERR_NODRIVER));
+    ExpectNothingHeld();
+}
+
+// --- A device that stops delivering --------------------------------------------------------------
+
+TEST_F(Capture, ALostDeviceIsReportedOnceWithWhatHappenedAndReleased) {
+    const std::int32_t N = 1024;
+    EXPECT_TRUE(mSound::CaptureRunning()) << "nothing open: nothing to report";
+    ASSERT_TRUE(mSound::StartCapture(N, 2048));
+    ASSERT_TRUE(sim.completeBuffer());
+    EXPECT_TRUE(mSound::CaptureRunning());
+    EXPECT_TRUE(boxes.messages().empty());
+
+    sim.disappear();
+    EXPECT_FALSE(mSound::CaptureRunning());
+    ExpectOneBox("The sound input device is no longer available; it may have been unplugged: "
+                 "the simulated device went away.");
+    ExpectNothingHeld();
+    EXPECT_TRUE(mSound::CaptureRunning()) << "released: nothing more to say";
+    EXPECT_EQ(boxes.messages().size(), 1u);
+}
+
+TEST_F(Capture, ADeviceThatGoesSilentCountsAsLostAfterThreeBuffersAndASecond) {
+    ManualClock clock;
+    const std::int32_t N = 2048; // buffers of 0.5 s at 4096 S/s: lost after 2.5 s of silence
+    ASSERT_TRUE(mSound::StartCapture(N, 4096));
+    clock.advanceMs(2400);
+    EXPECT_TRUE(mSound::CaptureRunning());
+    ASSERT_TRUE(sim.completeBuffer()); // a buffer: the silence starts again
+    clock.advanceMs(1000);
+    EXPECT_TRUE(mSound::CaptureRunning());
+    clock.advanceMs(2400);
+    EXPECT_TRUE(mSound::CaptureRunning());
+    EXPECT_TRUE(boxes.messages().empty());
+    clock.advanceMs(200);
+    EXPECT_FALSE(mSound::CaptureRunning());
+    ASSERT_EQ(boxes.messages().size(), 1u);
+    EXPECT_NE(boxes.messages()[0].text.find("no sound has arrived for 2.6 seconds"),
+              std::string::npos)
+        << boxes.messages()[0].text;
     ExpectNothingHeld();
 }

@@ -1,15 +1,18 @@
 #include "platform/global_memory.h"
+#include "platform/perf_counter.h"
 #include "platform/wave_in.h"
 #include "platform/wave_in_portaudio.h"
 #include "platform/wave_in_simulated.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 #include <vector>
 
 using namespace platform;
@@ -20,11 +23,6 @@ std::string ErrorText(MMRESULT code) {
     char text[MAXERRORLENGTH];
     waveInGetErrorTextA(code, text, sizeof text);
     return text;
-}
-
-bool Readable(int fd) {
-    pollfd p{fd, POLLIN, 0};
-    return ::poll(&p, 1, 0) == 1;
 }
 
 WAVEFORMATEX Mono16(std::uint32_t rate) {
@@ -193,22 +191,37 @@ TEST(WaveIn, ResetReturnsThePartlyFilledBufferWithWhatItHolds) {
     EXPECT_TRUE(d.done(0));
 }
 
-TEST(WaveIn, CompletionFdSignalsEachCompletedBuffer) {
+TEST(WaveIn, EachCompletedBufferIsSignalledToTheWaiterAndTheListener) {
     SimulatedWaveIn sim;
     OpenDevice d(sim, 2, 4);
-    const int fd = WaveInCompletionFd();
-    ASSERT_GE(fd, 0);
+    std::atomic<int> heard{0};
+    SetWaveInCompletionListener([](void* n) { ++*static_cast<std::atomic<int>*>(n); }, &heard);
     WaveInClearCompletions();
     ASSERT_EQ(d.add(0), MMSYSERR_NOERROR);
     ASSERT_EQ(waveInStart(d.handle), MMSYSERR_NOERROR);
-    EXPECT_FALSE(Readable(fd));
     EXPECT_FALSE(WaveInWaitForCompletion(10));
     sim.feed(3);
-    EXPECT_FALSE(Readable(fd)) << "a partly filled buffer is not a completion";
+    EXPECT_FALSE(WaveInWaitForCompletion(0)) << "a partly filled buffer is not a completion";
+    EXPECT_EQ(heard.load(), 0);
     sim.feed(1);
-    EXPECT_TRUE(Readable(fd));
+    EXPECT_EQ(heard.load(), 1);
     EXPECT_TRUE(WaveInWaitForCompletion(0));
-    EXPECT_FALSE(Readable(fd)) << "waiting consumes the notification";
+    EXPECT_FALSE(WaveInWaitForCompletion(0)) << "waiting consumes the notification";
+
+    // A completion on another thread wakes a waiter that is already waiting.
+    ASSERT_EQ(d.add(1), MMSYSERR_NOERROR);
+    std::thread recorder([&] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        sim.feed(4);
+    });
+    const auto t = std::chrono::steady_clock::now();
+    EXPECT_TRUE(WaveInWaitForCompletion(5000));
+    EXPECT_LT(std::chrono::steady_clock::now() - t, std::chrono::seconds(2));
+    recorder.join();
+    EXPECT_EQ(heard.load(), 2);
+    SetWaveInCompletionListener(nullptr, nullptr);
+    waveInReset(d.handle);
+    EXPECT_EQ(heard.load(), 2) << "removed: not called again";
 }
 
 TEST(WaveIn, ADeviceThatDisappearsStopsCompletingAndIsStillReleased) {
@@ -328,4 +341,41 @@ TEST(PortAudioWaveIn, StartingAndStoppingPrintsNothingOnStderr) {
     ::close(capture);
     ::unlink(path);
     EXPECT_EQ(printed, "") << "with " << devices << " input devices";
+}
+
+TEST(WaveIn, StatusCountsSilenceOnlyWhileRecordingWithABufferQueued) {
+    SimulatedWaveIn sim;
+    ManualClock clock;
+    OpenDevice d(sim, 2, 8000, 8000); // buffers of 1 s: silent for more than 4 s is lost
+    EXPECT_EQ(WaveInDeviceStatus(0), MMSYSERR_INVALHANDLE);
+    clock.advanceMs(10'000);
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NOERROR) << "not started";
+    ASSERT_EQ(d.add(0), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStart(d.handle), MMSYSERR_NOERROR);
+    clock.advanceMs(3900);
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NOERROR);
+    ASSERT_TRUE(sim.completeBuffer());
+    clock.advanceMs(10'000);
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NOERROR) << "a completion was seen";
+    clock.advanceMs(10'000);
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NOERROR) << "nothing queued to fill";
+    ASSERT_EQ(d.add(1), MMSYSERR_NOERROR);
+    clock.advanceMs(4100);
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NODRIVER);
+    EXPECT_EQ(ErrorText(MMSYSERR_NODRIVER),
+              "The sound input device is no longer available; it may have been unplugged: no "
+              "sound has arrived for 4.1 seconds.");
+}
+
+TEST(WaveIn, StatusOfAFailedDeviceSaysWhatHappenedAndWakesTheWaiter) {
+    SimulatedWaveIn sim;
+    OpenDevice d(sim);
+    ASSERT_EQ(d.add(0), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStart(d.handle), MMSYSERR_NOERROR);
+    WaveInClearCompletions();
+    sim.disappear();
+    EXPECT_TRUE(WaveInWaitForCompletion(0)) << "the waiting program hears of it at once";
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NODRIVER);
+    EXPECT_NE(ErrorText(MMSYSERR_NODRIVER).find("the simulated device went away"),
+              std::string::npos);
 }

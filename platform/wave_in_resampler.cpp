@@ -1,0 +1,169 @@
+#include "platform/wave_in_resampler.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numeric>
+
+namespace platform {
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+// Input samples the history holds beyond one filter length, so that a call converts in few pieces.
+constexpr std::size_t kHistorySlack = 4096;
+// Refuses rate pairs whose exact phase table would be unreasonably large (coprime rates).
+constexpr std::size_t kMaxCoefficients = std::size_t{1} << 24;
+
+// The modified Bessel function of the first kind, order 0 (Abramowitz and Stegun 9.8.1 and 9.8.2,
+// relative error below 2e-7: ample for single-precision coefficients, and quick enough for the
+// million taps of the 44100 to 1024 table).
+double BesselI0(double x) {
+    const double ax = std::fabs(x);
+    if (ax < 3.75) {
+        const double t = (x / 3.75) * (x / 3.75);
+        return 1.0 +
+               t * (3.5156229 +
+                    t * (3.0899424 +
+                         t * (1.2067492 + t * (0.2659732 + t * (0.0360768 + t * 0.0045813)))));
+    }
+    const double t = 3.75 / ax;
+    return std::exp(ax) / std::sqrt(ax) *
+           (0.39894228 +
+            t * (0.01328592 +
+                 t * (0.00225319 +
+                      t * (-0.00157565 +
+                           t * (0.00916281 +
+                                t * (-0.02057706 +
+                                     t * (0.02635537 + t * (-0.01647633 + t * 0.00392377))))))));
+}
+
+std::int16_t ToSample(float v) {
+    const float r = std::nearbyint(v);
+    if (r >= 32767.0f) return 32767;
+    if (r <= -32768.0f) return -32768;
+    return static_cast<std::int16_t>(r);
+}
+
+} // namespace
+
+bool WaveInResampler::setUp(std::uint32_t inRate, std::uint32_t outRate) {
+    why_.clear();
+    if (inRate == 0 || outRate == 0) {
+        why_ = "a rate of 0 samples per second";
+        return false;
+    }
+    const std::uint64_t g = std::gcd(inRate, outRate);
+    const std::uint64_t phases = outRate / g;
+    const std::uint64_t step = inRate / g;
+
+    // Kaiser's design rule for the stop-band attenuation and the transition width, both in
+    // cycles per input sample; the lower of the two Nyquist frequencies bounds the band.
+    const double band = 0.5 * std::min(inRate, outRate) / static_cast<double>(inRate);
+    const double cutoff = band * (kPassEnd + kStopBegin) / 2.0;
+    const double transition = band * (kStopBegin - kPassEnd);
+    const double beta = 0.1102 * (kStopDb - 8.7);
+    const double length = (kStopDb - 7.95) / (14.36 * transition);
+    const std::size_t half = static_cast<std::size_t>(std::ceil(length / 2.0));
+    const std::size_t taps = 2 * half;
+    if (phases * taps > kMaxCoefficients) {
+        why_ = "converting " + std::to_string(inRate) + " to " + std::to_string(outRate) +
+               " samples per second needs too large a filter";
+        return false;
+    }
+
+    inRate_ = inRate;
+    outRate_ = outRate;
+    phases_ = phases;
+    step_ = step;
+    half_ = half;
+    taps_ = taps;
+    coefficients_.assign(phases * taps, 0.0f);
+    const double i0Beta = BesselI0(beta);
+    std::vector<double> h(taps);
+    // h is even, so the row for the fraction 1 - f is the row for f reversed: only the first
+    // half of the rows is computed.
+    for (std::uint64_t p = 0; p <= phases / 2; ++p) {
+        float* row = &coefficients_[p * taps];
+        const double fraction = static_cast<double>(p) / static_cast<double>(phases);
+        double sum = 0.0;
+        for (std::size_t i = 0; i < taps; ++i) {
+            // Tap i weighs input sample P - H + 1 + i for an output at input position P + fraction.
+            const double x = fraction + static_cast<double>(half) - 1.0 - static_cast<double>(i);
+            const double u = x / static_cast<double>(half);
+            const double window =
+                u * u < 1.0 ? BesselI0(beta * std::sqrt(1.0 - u * u)) / i0Beta : 0.0;
+            const double z = 2.0 * cutoff * x;
+            const double sinc = z == 0.0 ? 1.0 : std::sin(kPi * z) / (kPi * z);
+            h[i] = 2.0 * cutoff * sinc * window;
+            sum += h[i];
+        }
+        // Each phase passes a constant input unchanged.
+        for (std::size_t i = 0; i < taps; ++i) row[i] = static_cast<float>(h[i] / sum);
+        if (p > 0 && p < phases - p) {
+            float* mirror = &coefficients_[(phases - p) * taps];
+            for (std::size_t i = 0; i < taps; ++i) mirror[i] = row[taps - 1 - i];
+        }
+    }
+    history_.assign(taps + kHistorySlack, 0.0f);
+    reset();
+    return true;
+}
+
+void WaveInResampler::reset() {
+    // The first output sits at input position 0 and needs H - 1 earlier samples: silence.
+    std::fill(history_.begin(), history_.end(), 0.0f);
+    filled_ = half_ > 0 ? half_ - 1 : 0;
+    historyStart_ = -static_cast<std::int64_t>(filled_);
+    outputPosition_ = 0;
+    outputPhase_ = 0;
+}
+
+std::size_t WaveInResampler::outputFor(std::size_t count) const {
+    if (step_ == 0) return 0;
+    return static_cast<std::size_t>((count + 1) * phases_ / step_ + 2);
+}
+
+double WaveInResampler::delaySeconds() const {
+    return inRate_ ? static_cast<double>(half_) / inRate_ : 0.0;
+}
+
+std::size_t WaveInResampler::process(const std::int16_t* in, std::size_t count, std::int16_t* out,
+                                     std::size_t capacity) {
+    std::size_t written = 0;
+    while (count > 0) {
+        const std::size_t n = std::min(count, history_.size() - filled_);
+        for (std::size_t i = 0; i < n; ++i) history_[filled_ + i] = static_cast<float>(in[i]);
+        filled_ += n;
+        in += n;
+        count -= n;
+
+        // An output is complete once input sample P + H has arrived.
+        const std::int64_t end = historyStart_ + static_cast<std::int64_t>(filled_);
+        while (outputPosition_ + static_cast<std::int64_t>(half_) < end && written < capacity) {
+            const std::size_t first = static_cast<std::size_t>(
+                outputPosition_ - static_cast<std::int64_t>(half_) + 1 - historyStart_);
+            const float* x = &history_[first];
+            const float* c = &coefficients_[outputPhase_ * taps_];
+            float acc = 0.0f;
+            for (std::size_t i = 0; i < taps_; ++i) acc += x[i] * c[i];
+            out[written++] = ToSample(acc);
+            outputPhase_ += step_;
+            outputPosition_ += static_cast<std::int64_t>(outputPhase_ / phases_);
+            outputPhase_ %= phases_;
+        }
+
+        // Keeps only what later outputs still need.
+        const std::int64_t keepFrom = outputPosition_ - static_cast<std::int64_t>(half_) + 1;
+        const std::size_t drop = static_cast<std::size_t>(std::clamp<std::int64_t>(
+            keepFrom - historyStart_, 0, static_cast<std::int64_t>(filled_)));
+        if (drop > 0) {
+            std::memmove(history_.data(), history_.data() + drop, (filled_ - drop) * sizeof(float));
+            filled_ -= drop;
+            historyStart_ += static_cast<std::int64_t>(drop);
+        }
+        if (written >= capacity) break;
+    }
+    return written;
+}
+
+} // namespace platform

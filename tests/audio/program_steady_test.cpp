@@ -1,0 +1,66 @@
+// The analyser window at its start-up settings on the real PortAudio devices, beside a sound
+// server with a steady tone (scripts/with-pulse or scripts/with-pipewire --tone ...): how often a
+// pass finds no block, whether a buffer ever arrives when the read position is already at most N
+// (frames then jump over sound), and how long the first row takes after Start.
+//
+//   program_steady_test SECONDS
+//
+// Exit status: 0 pass, 1 fail, 77 skipped (no input device).
+#include "analyser/fFFT.h"
+#include "platform/message_box.h"
+#include "platform/perf_counter.h"
+#include "platform/wave_in.h"
+#include "platform/wave_in_portaudio.h"
+
+#include <QApplication>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+#include <cstdlib>
+
+int main(int argc, char** argv) {
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
+    QApplication app(argc, argv);
+    platform::MessageBoxRecorder boxes;
+    platform::PortAudioWaveIn portAudio;
+    platform::SetWaveInBackend(&portAudio);
+    if (platform::waveInGetNumDevs() == 0) {
+        std::printf("SKIPPED: no input device (is a sound server running?)\n");
+        return 77;
+    }
+    QTemporaryDir folder;
+    int status = 0;
+    {
+        fFFT w(folder.path());
+        w.Form_Load();
+        if (w.IsClosed()) {
+            std::printf("FAIL: the window closed at start-up\n");
+            return 1;
+        }
+        w.mnuStart_Click();
+        QTimer::singleShot(static_cast<int>(seconds * 1000), &app, [&] { app.quit(); });
+        app.exec();
+
+        const auto& s = w.Stats();
+        const double share = s.passes ? 100.0 * s.passesWithoutBlock / s.passes : 100.0;
+        const double firstRow = s.firstRowCount < 0
+                                    ? -1
+                                    : static_cast<double>(s.firstRowCount - s.startCount) /
+                                          platform::QueryPerformanceFrequency();
+        std::printf("%.0f s at %d S/s, N = %d: %llu passes, %llu without a block (%.1f %%), %llu "
+                    "clamps at 1, first row %.3f s after Start\n",
+                    seconds, w.nuSampleRate, w.nuFftSize, static_cast<unsigned long long>(s.passes),
+                    static_cast<unsigned long long>(s.passesWithoutBlock), share,
+                    static_cast<unsigned long long>(s.clamps), firstRow);
+        for (const auto& m : boxes.messages())
+            std::printf("message box \"%s\": %s\n", m.title.c_str(), m.text.c_str());
+        if (share > 7.0 || s.clamps != 0 || firstRow < 0 || firstRow > 2.3 ||
+            !boxes.messages().empty())
+            status = 1;
+        w.mnuStop_Click();
+    }
+    platform::SetWaveInBackend(nullptr);
+    std::printf(status ? "FAIL\n" : "PASS\n");
+    return status;
+}

@@ -1,0 +1,124 @@
+// The wave-input rate converter on known signals: levels in and beyond the pass band, the delay,
+// and output that follows the input sample by sample rather than in blocks.
+#include "platform/wave_in_resampler.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+using platform::WaveInResampler;
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Amplitude of `hz` in a Blackman-weighted stretch of x.
+double Level(const std::vector<std::int16_t>& x, std::size_t from, std::size_t n, double hz,
+             double rate) {
+    double re = 0, im = 0, w = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double a = 2 * kPi * static_cast<double>(i) / static_cast<double>(n - 1);
+        const double h = 0.42 - 0.5 * std::cos(a) + 0.08 * std::cos(2 * a);
+        re += h * x[from + i] * std::cos(2 * kPi * hz * static_cast<double>(i) / rate);
+        im += h * x[from + i] * std::sin(2 * kPi * hz * static_cast<double>(i) / rate);
+        w += h;
+    }
+    return 2 * std::sqrt(re * re + im * im) / w;
+}
+
+std::vector<std::int16_t> Sine(double hz, double rate, std::size_t n, double amplitude) {
+    std::vector<std::int16_t> x(n);
+    for (std::size_t i = 0; i < n; ++i)
+        x[i] = static_cast<std::int16_t>(
+            std::lround(amplitude * std::sin(2 * kPi * hz * static_cast<double>(i) / rate)));
+    return x;
+}
+
+std::vector<std::int16_t> Convert(WaveInResampler& r, const std::vector<std::int16_t>& in,
+                                  std::size_t chunk) {
+    std::vector<std::int16_t> out, piece(r.outputFor(chunk));
+    for (std::size_t at = 0; at < in.size(); at += chunk) {
+        const std::size_t n = std::min(chunk, in.size() - at);
+        const std::size_t made = r.process(in.data() + at, n, piece.data(), piece.size());
+        out.insert(out.end(), piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(made));
+    }
+    return out;
+}
+
+struct Rates {
+    std::uint32_t in, out;
+};
+
+class ResamplerBand : public ::testing::TestWithParam<Rates> {};
+
+TEST_P(ResamplerBand, PassBandIsFlatAndWhatLiesAboveTheNewNyquistIsGone) {
+    const auto [in, out] = GetParam();
+    WaveInResampler r;
+    ASSERT_TRUE(r.setUp(in, out)) << r.why();
+    const double nyquist = out / 2.0;
+    const std::size_t n = out; // one second of output, 1 Hz bins
+    auto level = [&](double hz) {
+        r.reset();
+        const auto y = Convert(r, Sine(hz, in, 3 * in, 10000), 256);
+        EXPECT_GE(y.size(), 2 * n);
+        return Level(y, y.size() - n, n, hz > nyquist ? out - hz : hz, out);
+    };
+    const double low = level(std::round(0.1 * nyquist));
+    EXPECT_NEAR(low, 10000, 10000 * 0.002);
+    EXPECT_NEAR(20 * std::log10(level(std::round(0.9 * nyquist)) / low), 0.0, 0.05);
+    EXPECT_LT(20 * std::log10(level(std::round(1.3 * nyquist)) / low), -80.0);
+    EXPECT_LT(20 * std::log10(level(std::round(1.05 * nyquist)) / low), -70.0)
+        << "nothing folds back into the top of the band either";
+}
+
+INSTANTIATE_TEST_SUITE_P(SoundCardRates, ResamplerBand,
+                         ::testing::Values(Rates{44100, 1024}, Rates{44100, 2048},
+                                           Rates{48000, 8192}, Rates{44100, 32768}));
+
+TEST(Resampler, OutputFollowsTheInputSampleBySampleAfterAFixedDelay) {
+    WaveInResampler r;
+    ASSERT_TRUE(r.setUp(44100, 2048));
+    EXPECT_NEAR(r.delaySeconds(), 0.0245, 0.001) << "half the filter";
+    // One input sample at a time: an output appears at least every ceil(44100 / 2048) inputs.
+    std::int16_t out[4];
+    const std::int16_t one = 1000;
+    std::size_t made = 0, sinceLast = 0, longestGap = 0, firstAfter = 0;
+    for (int i = 0; i < 44100; ++i) {
+        const std::size_t k = r.process(&one, 1, out, 4);
+        EXPECT_LE(k, 1u);
+        if (k && made == 0) firstAfter = static_cast<std::size_t>(i);
+        if (k && made > 0) longestGap = std::max(longestGap, sinceLast);
+        sinceLast = k ? 0 : sinceLast + 1;
+        made += k;
+        if (k && i > 3000) {
+            EXPECT_EQ(out[0], 1000) << "a constant passes unchanged";
+        }
+    }
+    EXPECT_NEAR(static_cast<double>(firstAfter) / 44100, r.delaySeconds(), 1.0 / 44100);
+    EXPECT_LE(longestGap, 22u);
+    // Everything but the delay has come out.
+    EXPECT_NEAR(static_cast<double>(made), 2048.0 * (1.0 - r.delaySeconds()), 2.0);
+}
+
+TEST(Resampler, ResetStartsAFreshRecordingAndChunkingDoesNotMatter) {
+    WaveInResampler r;
+    ASSERT_TRUE(r.setUp(48000, 4096));
+    const auto x = Sine(997, 48000, 20000, 12000);
+    const auto a = Convert(r, x, 1024);
+    r.reset();
+    const auto b = Convert(r, x, 37);
+    EXPECT_EQ(a, b);
+}
+
+TEST(Resampler, RatesItCannotServeAreRefusedWithAReason) {
+    WaveInResampler r;
+    EXPECT_FALSE(r.setUp(0, 2048));
+    EXPECT_FALSE(r.why().empty());
+    EXPECT_FALSE(r.setUp(192001, 1024)) << "coprime: an exact phase table would be huge";
+    EXPECT_FALSE(r.why().empty());
+}
+
+} // namespace
