@@ -3,9 +3,11 @@
 // pass finds no block, whether a buffer ever arrives when the read position is already at most N
 // (frames then jump over sound), and how long the first row takes after Start.
 //
-//   program_steady_test SECONDS
+//   program_steady_test SECONDS [--figures]
 //
-// Exit status: 0 pass, 1 fail, 77 skipped (no input device).
+// Exit status: 0 pass, 1 fail, 77 skipped (no input device). With --figures the bounds on the
+// figures are only reported (a loaded machine misses them without a fault of ours); a window that
+// closes, no row at all or a message box still fail.
 #include "analyser/fFFT.h"
 #include "platform/message_box.h"
 #include "platform/perf_counter.h"
@@ -18,9 +20,11 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <string_view>
 
 int main(int argc, char** argv) {
     const double seconds = argc > 1 ? std::atof(argv[1]) : 60.0;
+    const bool figuresOnly = argc > 2 && std::string_view(argv[2]) == "--figures";
     QApplication app(argc, argv);
     platform::MessageBoxRecorder boxes;
     platform::PortAudioWaveIn portAudio;
@@ -55,9 +59,11 @@ int main(int argc, char** argv) {
                     static_cast<unsigned long long>(s.clamps), firstRow);
         for (const auto& m : boxes.messages())
             std::printf("message box \"%s\": %s\n", m.title.c_str(), m.text.c_str());
-        if (share > 7.0 || s.clamps != 0 || firstRow < 0 || firstRow > 2.3 ||
-            !boxes.messages().empty())
-            status = 1;
+        const bool missed = share > 7.0 || s.clamps != 0 || firstRow > 2.3;
+        if (missed)
+            std::printf(
+                "bounds missed: at most 7 %% without a block, no clamps, first row by 2.3 s\n");
+        if (firstRow < 0 || !boxes.messages().empty() || (missed && !figuresOnly)) status = 1;
         w.mnuStop_Click();
     }
     platform::SetWaveInBackend(nullptr);
