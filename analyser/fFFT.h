@@ -265,6 +265,11 @@ public:
     struct LoopStats {
         std::uint64_t passes = 0;
         std::uint64_t passesWithoutBlock = 0;
+        std::uint64_t passesWithoutBlockBuffering = 0; // of those, before the first processed pass
+        std::uint64_t waitsTimedOut = 0;               // block waits ended by their timeout
+        // Performance counts spent in passes without a block after the first processed pass:
+        // its share of the running time is what the read position's 5 % lead is meant to cost.
+        std::int64_t countWithoutBlock = 0;
         std::uint64_t clamps = 0;
         std::int64_t startCount = 0;
         std::int64_t firstRowCount = -1;
@@ -357,10 +362,12 @@ private:
     std::int32_t columnCounter_ = 0;
     std::int32_t listedCounter_ = 0;
     std::int32_t loopSamples_ = 0; // the transform length the running capture was started with
+    std::vector<double> frame_;    // one frame's engine input, sized when a capture starts
     std::int32_t text4Shown_ = -1; // what Text4 was last set to, so an unchanged count is free
     bool timerArmed_ = false;
     std::uint64_t passesBegun_ = 0;
     LoopStats stats_;
+    std::int64_t withoutBlockSince_ = -1; // start of the running pass without a block, if any
     char timeText_[9] = {};
     QTimer* eventsTimer_ = nullptr; // zero interval: "let pending events run, then go on"
     QTimer* waitTimer_ = nullptr;   // precise single shot: frame waits, Sleep, block timeouts

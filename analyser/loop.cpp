@@ -56,6 +56,12 @@ void FormatTimeText(const QTime& time, char (&text)[9]) {
 
 // ---- what the parked loop waits on -------------------------------------------------------------
 
+namespace {
+// How long a pass without a block and without a shown magnifier waits for a buffer before it
+// looks at the device again; a lost device is then reported at most this much later.
+constexpr double kIdlePollMs = 250.0;
+} // namespace
+
 void fFFT::SetUpLoop() {
     eventsTimer_ = new QTimer(this);
     eventsTimer_->setSingleShot(true);
@@ -139,8 +145,11 @@ void fFFT::OnWaitOver() {
         ResumeLoop();
         return;
     }
-    case LoopWait::Sleep:
     case LoopWait::Block:
+        ++stats_.waitsTimedOut;
+        ResumeLoop();
+        return;
+    case LoopWait::Sleep:
         ResumeLoop();
         return;
     default:
@@ -243,6 +252,7 @@ void fFFT::mnuStart_Click() {
     isIdle = false;
     isStopRequested = false;
     stats_ = LoopStats{};
+    withoutBlockSince_ = -1;
     stats_.startCount = platform::QueryPerformanceCounter();
     if (loopAt_ != LoopAt::Stopped) {
         // A Start during a run restarts it once the current pass is over.
@@ -317,6 +327,7 @@ void fFFT::RepeatStart() {
     isStopRequested = false;
     if (mSound::StartCapture(nuFftSize, nuSampleRate)) {
         loopSamples_ = nuFftSize;
+        frame_.resize(static_cast<std::size_t>(nuFftSize));
         nuTimeScale = nuSampleRate * 1.05;
         lbFreq->show();
         RunLoop();
@@ -355,9 +366,12 @@ void fFFT::PassBegin() {
     const std::int32_t positionBefore = mSound::nuStartIndex;
     const std::int32_t bufferBefore = mSound::nuCurrentBuffer;
     const bool ready = mSound::BufferReady();
+    if (withoutBlockSince_ >= 0) stats_.countWithoutBlock += nuCountStart - withoutBlockSince_;
+    withoutBlockSince_ = !ready && !isFrozen && !isBuffering ? nuCountStart : -1;
     if (!isFrozen) {
         ++stats_.passes;
         if (!ready) ++stats_.passesWithoutBlock;
+        if (!ready && isBuffering) ++stats_.passesWithoutBlockBuffering;
     }
     if (mSound::nuCurrentBuffer != bufferBefore && positionBefore <= loopSamples_) ++stats_.clamps;
     if (!ready || isFrozen) {
@@ -366,9 +380,10 @@ void fFFT::PassBegin() {
     }
     passProcessed_ = true;
     if (stats_.firstRowCount < 0) stats_.firstRowCount = platform::QueryPerformanceCounter();
-    const std::int32_t first = mSound::nuStartIndex;
-    for (std::int32_t k = 1; k <= loopSamples_; ++k)
-        oFourier->RealIn(k, mSound::SampleAt(first + k - 1, loopSamples_));
+    // The whole frame in order: the same values and engine input as SampleAt and RealIn sample
+    // by sample, without a call per sample.
+    mSound::SamplesAt(mSound::nuStartIndex, loopSamples_, frame_);
+    oFourier->RealInFrame(frame_);
     List1->Clear();
     if (isBuffering) {
         lbBuffering->hide();
@@ -449,11 +464,15 @@ void fFFT::PassWait() {
         return;
     }
     // Without a block there is nothing to do until a buffer completes or a handler changes a
-    // flag; a buffer that is already done is taken by the next pass at once.
+    // flag; a buffer that is already done is taken by the next pass at once. Only a shown
+    // magnifier has work in every pass (its repaint); otherwise a pass that wakes up with nothing
+    // to do is a wasted wake-up, so the wait ends early only to look at the device again.
     if (isStopRequested || restartPending_ || mSound::BufferWaiting())
         Park(LoopWait::Events);
-    else
+    else if (framePeriodMs <= 0 || isMagnifier)
         Park(LoopWait::Block, framePeriodMs);
+    else
+        Park(LoopWait::Block, std::max(framePeriodMs, kIdlePollMs));
 }
 
 void fFFT::PassSleep() {

@@ -134,6 +134,22 @@ double SampleAt(std::int32_t index, std::int32_t divisor) {
     return d / divisor;
 }
 
+void SamplesAt(std::int32_t first, std::int32_t divisor, std::span<double> out) {
+    if (out.empty()) return;
+    const std::int16_t* in = &aSamples[static_cast<std::size_t>(first)];
+    const double offset = nuDcOffset;
+    const double by = divisor;
+    double sum = nuSampleSum;
+    double d = 0.0;
+    for (std::size_t n = 0; n < out.size(); ++n) {
+        d = static_cast<double>(in[n]) - offset;
+        sum += d;
+        out[n] = d / by;
+    }
+    nuSampleSum = sum;
+    nuLastSample = d;
+}
+
 void StopCapture() {
     waveInReset(hWaveIn);
     for (int i = 0; i < 2; ++i) {

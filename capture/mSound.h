@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 namespace mSound {
@@ -18,6 +19,10 @@ bool CheckInputDevice();
 bool StartCapture(std::int32_t N, std::int32_t rate);
 bool BufferReady();
 double SampleAt(std::int32_t index, std::int32_t divisor);
+// out[n] = SampleAt(first + n, divisor) for n = 0, 1, ... in that order, with the same module
+// state afterwards and the same bits (the DC sum is still added up one sample after the other).
+// The caller keeps first ... first + out.size() - 1 within 1 ... 2N.
+void SamplesAt(std::int32_t first, std::int32_t divisor, std::span<double> out);
 void StopCapture();
 // True when the buffer expected next has completed and waits to be taken by BufferReady.
 bool BufferWaiting();

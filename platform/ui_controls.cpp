@@ -189,40 +189,50 @@ const std::vector<QString>& NumberTexts() {
     return texts;
 }
 
+QString NumberText(int value) {
+    const auto& texts = NumberTexts();
+    return value < static_cast<int>(texts.size()) ? texts[static_cast<std::size_t>(value)]
+                                                  : QString::number(value);
+}
+
 } // namespace
 
 ListBox::ListBox(QWidget* parent) : QListWidget(parent) {
-    items_.reserve(4096);
+    entries_.reserve(4096);
     NumberTexts();
 }
 
 void ListBox::AddItem(const QString& item) {
-    items_.push_back(item);
+    texts_.push_back(item);
+    entries_.push_back(-static_cast<int>(texts_.size()));
     if (isVisible()) addItem(item);
 }
 
 void ListBox::AddNumber(int value) {
-    const auto& texts = NumberTexts();
-    if (value >= 0 && value < static_cast<int>(texts.size()))
-        AddItem(texts[static_cast<std::size_t>(value)]);
-    else
+    if (value < 0) {
         AddItem(QString::number(value));
+        return;
+    }
+    entries_.push_back(value);
+    if (isVisible()) addItem(NumberText(value));
 }
 
 void ListBox::Clear() {
-    items_.clear();
+    entries_.clear();
+    texts_.clear();
     if (count() > 0) clear();
 }
 
 QString ListBox::List(int index) const {
     if (index < 0 || index >= ListCount()) return QString();
-    return items_[static_cast<std::size_t>(index)];
+    const int entry = entries_[static_cast<std::size_t>(index)];
+    return entry >= 0 ? NumberText(entry) : texts_[static_cast<std::size_t>(-entry - 1)];
 }
 
 void ListBox::showEvent(QShowEvent* event) {
     // The rows were not kept up to date while hidden.
     clear();
-    for (const QString& item : items_) addItem(item);
+    for (int i = 0; i < ListCount(); ++i) addItem(List(i));
     QListWidget::showEvent(event);
 }
 

@@ -135,23 +135,27 @@ public:
     std::function<void()> onChange;
 };
 
-// A list of texts. The entries live in a buffer reserved once, so clearing and refilling the
-// list on every pass allocates nothing; the rows on screen follow only while it is visible.
+// A list of texts. Numbers, what the analyser lists on every pass, are kept as plain integers
+// in a buffer reserved once, so clearing and refilling the list costs no string copies and no
+// allocation; their texts are made when the list is shown or read. The rows on screen follow
+// only while it is visible.
 class ListBox : public QListWidget {
 public:
     explicit ListBox(QWidget* parent);
     void AddItem(const QString& item);
-    // Adds the decimal text of value; small non-negative numbers come from a table made once.
+    // Adds the decimal text of value.
     void AddNumber(int value);
     void Clear();
-    int ListCount() const { return static_cast<int>(items_.size()); }
+    int ListCount() const { return static_cast<int>(entries_.size()); }
     QString List(int index) const;
 
 protected:
     void showEvent(QShowEvent* event) override;
 
 private:
-    std::vector<QString> items_;
+    // A non-negative entry is a number; entry -(k + 1) is texts_[k].
+    std::vector<int> entries_;
+    std::vector<QString> texts_;
 };
 
 // The files of one folder: every regular file that is not hidden, sorted by name ignoring

@@ -40,6 +40,8 @@ int main(int argc, char** argv) {
         w.Form_Load();
         if (w.IsClosed()) {
             std::printf("FAIL: the window closed at start-up\n");
+            for (const auto& m : boxes.messages())
+                std::printf("message box \"%s\": %s\n", m.title.c_str(), m.text.c_str());
             return 1;
         }
         w.mnuStart_Click();
@@ -57,6 +59,17 @@ int main(int argc, char** argv) {
                     seconds, w.nuSampleRate, w.nuFftSize, static_cast<unsigned long long>(s.passes),
                     static_cast<unsigned long long>(s.passesWithoutBlock), share,
                     static_cast<unsigned long long>(s.clamps), firstRow);
+        const double running =
+            s.firstRowCount < 0
+                ? 0.0
+                : static_cast<double>(platform::QueryPerformanceCounter() - s.firstRowCount);
+        std::printf(
+            "  of those without a block: %llu before the first row; %llu block waits ended by "
+            "their timeout; after the first row %.1f %% of the time went to passes without "
+            "a block\n",
+            static_cast<unsigned long long>(s.passesWithoutBlockBuffering),
+            static_cast<unsigned long long>(s.waitsTimedOut),
+            running > 0 ? 100.0 * static_cast<double>(s.countWithoutBlock) / running : 0.0);
         for (const auto& m : boxes.messages())
             std::printf("message box \"%s\": %s\n", m.title.c_str(), m.text.c_str());
         const bool missed = share > 7.0 || s.clamps != 0 || firstRow > 2.3;

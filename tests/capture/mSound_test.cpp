@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <bit>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -396,4 +397,41 @@ TEST_F(Capture, ADeviceThatGoesSilentCountsAsLostAfterThreeBuffersAndASecond) {
               std::string::npos)
         << boxes.messages()[0].text;
     ExpectNothingHeld();
+}
+
+// The loop reads a frame in one call; the values, the DC sum that the next BufferReady averages
+// and the last sample must be the very bits that sample-by-sample reading gives, for a frame
+// anywhere in the window and an offset that is not a whole number.
+TEST_F(Capture, AWholeFrameReadsTheSameBitsAsOneSampleAtATime) {
+    constexpr std::int32_t N = 1024;
+    std::vector<std::int16_t> window(2 * N + 1);
+    std::uint32_t seed = 12345;
+    for (auto& s : window) {
+        seed = seed * 1664525u + 1013904223u;
+        s = static_cast<std::int16_t>(seed >> 16);
+    }
+    const auto bits = [](double v) { return std::bit_cast<std::uint64_t>(v); };
+    for (const std::int32_t first : {1, 2, 333, N}) {
+        for (const std::size_t count : {std::size_t{N}, std::size_t{1}, std::size_t{0}}) {
+            mSound::aSamples = window;
+            mSound::nuDcOffset = 1000.0 / 3.0 - 0.1;
+            mSound::nuSampleSum = 0.1;
+            mSound::nuLastSample = -7.0;
+            std::vector<double> one(count);
+            for (std::size_t n = 0; n < count; ++n)
+                one[n] = mSound::SampleAt(first + static_cast<std::int32_t>(n), N);
+            const double sum = mSound::nuSampleSum;
+            const double last = mSound::nuLastSample;
+
+            mSound::nuSampleSum = 0.1;
+            mSound::nuLastSample = -7.0;
+            std::vector<double> whole(count, -1.0);
+            mSound::SamplesAt(first, N, whole);
+            for (std::size_t n = 0; n < count; ++n)
+                ASSERT_EQ(bits(whole[n]), bits(one[n])) << "first " << first << ", n " << n;
+            EXPECT_EQ(bits(mSound::nuSampleSum), bits(sum)) << first << " " << count;
+            EXPECT_EQ(bits(mSound::nuLastSample), bits(last)) << first << " " << count;
+        }
+    }
+    mSound::aSamples.clear();
 }

@@ -295,6 +295,16 @@ TEST(ListBoxTest, KeepsEntriesWhileHiddenAndShowsThemWhenShown) {
     list.AddNumber(12);
     ASSERT_EQ(list.count(), 1);
     EXPECT_EQ(list.item(0)->text(), "12");
+
+    // Hidden again and refilled: the rows of the earlier showing must not come back.
+    list.hide();
+    list.Clear();
+    list.AddItem("text");
+    list.AddNumber(5000);
+    list.show();
+    ASSERT_EQ(list.count(), 2);
+    EXPECT_EQ(list.item(0)->text(), "text");
+    EXPECT_EQ(list.item(1)->text(), "5000");
 }
 
 TEST(VisibilityTest, OwnFlagIgnoresHiddenContainers) {
