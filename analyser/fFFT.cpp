@@ -1,6 +1,6 @@
 #include "analyser/fFFT.h"
 
-#include "analyser/rounding.h"
+#include "platform/rounding.h"
 #include "analyser/sample_library.h"
 #include "capture/mSound.h"
 #include "magnifier/fMagnifier.h"
@@ -291,9 +291,9 @@ void fFFT::Form_Load() {
     for (int i = 0; i < optSamples.count(); ++i)
         optSamples(i).setText(QString::number(analyser::SampleRateFor(i)));
 
-    nuWaterWidth = analyser::rnd(picWaterfall->ScaleWidth());
+    nuWaterWidth = platform::rnd(picWaterfall->ScaleWidth());
     nuWaterLast = nuWaterWidth - 1;
-    nuWaterHeight = analyser::rnd(picWaterfall->PixelHeight());
+    nuWaterHeight = platform::rnd(picWaterfall->PixelHeight());
     FocusWaterfall();
 
     aColumnHistory.assign(static_cast<size_t>(nuWaterWidth) + 1, analyser::tColumnHistory{});
