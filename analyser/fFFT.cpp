@@ -1,11 +1,11 @@
 #include "analyser/fFFT.h"
 
-#include "platform/rounding.h"
 #include "analyser/sample_library.h"
 #include "capture/mSound.h"
 #include "magnifier/fMagnifier.h"
 #include "platform/colour.h"
 #include "platform/perf_counter.h"
+#include "platform/rounding.h"
 #include "platform/ui_events.h"
 
 #include <QAction>

@@ -28,4 +28,3 @@ int32_t AdvancedStartIndex(int32_t startIndex, int64_t countStart, int64_t count
 }
 
 } // namespace analyser
-

@@ -97,8 +97,7 @@ int main(int argc, char** argv) {
     }
 
     w.mnuStop_Click();
-    if (!test_support::SpinUntil([&] { return w.LoopParkedAt() == fFFT::LoopPoint::Idle; },
-                                 10000))
+    if (!test_support::SpinUntil([&] { return w.LoopParkedAt() == fFFT::LoopPoint::Idle; }, 10000))
         return Fail("the run did not end");
 
     const analyser::SampleFolders folders{out / "", out / "data" / ""};

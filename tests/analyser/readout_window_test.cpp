@@ -3,8 +3,8 @@
 // on to the window's background).
 #include "analyser/fFFT.h"
 #include "analyser/readouts.h"
-#include "platform/rounding.h"
 #include "platform/message_box.h"
+#include "platform/rounding.h"
 #include "platform/ui_events.h"
 #include "platform/wave_in_simulated.h"
 #include "window_fixture.h"
