@@ -1,8 +1,10 @@
 #include "analyser/conditioning.h"
 
-#include "analyser/rounding.h"
+#include "platform/rounding.h"
 
 namespace analyser {
+
+using platform::rnd;
 
 double ConditionLevel(double value, std::span<const double> kernel, tColumnHistory& history) {
     const auto size = kernel.size();

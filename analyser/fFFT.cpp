@@ -1,11 +1,11 @@
 #include "analyser/fFFT.h"
 
-#include "analyser/rounding.h"
 #include "analyser/sample_library.h"
 #include "capture/mSound.h"
 #include "magnifier/fMagnifier.h"
 #include "platform/colour.h"
 #include "platform/perf_counter.h"
+#include "platform/rounding.h"
 #include "platform/ui_events.h"
 
 #include <QAction>
@@ -291,9 +291,9 @@ void fFFT::Form_Load() {
     for (int i = 0; i < optSamples.count(); ++i)
         optSamples(i).setText(QString::number(analyser::SampleRateFor(i)));
 
-    nuWaterWidth = analyser::rnd(picWaterfall->ScaleWidth());
+    nuWaterWidth = platform::rnd(picWaterfall->ScaleWidth());
     nuWaterLast = nuWaterWidth - 1;
-    nuWaterHeight = analyser::rnd(picWaterfall->PixelHeight());
+    nuWaterHeight = platform::rnd(picWaterfall->PixelHeight());
     FocusWaterfall();
 
     aColumnHistory.assign(static_cast<size_t>(nuWaterWidth) + 1, analyser::tColumnHistory{});

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "analyser/conditioning.h"
+#include "analyser/pass.h"
 #include "analyser/sample_library.h"
 #include "analyser/scaling.h"
 #include "fft/clsFourier.h"
@@ -29,31 +30,6 @@ class QTimer;
 class fMagnifier;
 
 namespace analyser {
-
-// Arithmetic of one loop pass, kept apart from the window so it can be checked directly.
-
-// The spectrum picture's frame for a pass: its scale height and the zero line, both from the
-// previous processed pass's peak, in single precision.
-struct SpectrumFrame {
-    float scaleHeight = 0;
-    float baseline = 0;
-};
-SpectrumFrame SpectrumFrameFor(double previousPeak, double shift);
-
-// Whether a column is listed: the threshold lies strictly below the rounded level's
-// waterfall value.
-bool AboveThreshold(int32_t threshold, double level, double contrast, double bright);
-
-// The tick latch after a processed pass: only from the 50th processed pass since the last
-// tick, set by a time text ending in '9' and then held.
-bool TickDueAfter(int32_t passCount, bool tickDue, char lastCharacter);
-
-// The read position after a drawn pass that ran from countStart to countEnd.
-int32_t AdvancedStartIndex(int32_t startIndex, int64_t countStart, int64_t countEnd,
-                           int64_t countFreq, double timeScale);
-
-// "HH:mm:ss" (24-hour) into a fixed buffer, so taking the time text never allocates.
-void FormatTimeText(const QTime& time, char (&text)[9]);
 
 // Whether getting the focus back from another of the program's windows of this type makes the
 // window "activated": only from ordinary windows, not from menus, tooltips or dialogs.
@@ -240,13 +216,18 @@ public:
     // The time of day for the time ticks.
     std::function<QTime()> TimeOfDay = [] { return platform::LocalTimeOfDay(); };
 
-    // Where a run waits for the event loop. Idle: no run. BeforeFirstPass: the Start command
-    // after its step 5. AfterEvents6/14/15/16: a pass parked at that step's event point
-    // (AfterEvents14 also while waiting for a block or for the end of the frame).
-    enum class LoopPoint {
+    // Where a run is, and where it waits for the event loop. Idle: no run. BeforeFirstPass: the
+    // Start command after its step 5. AfterEvents6/14/15/16: a pass parked at that step's event
+    // point (AfterEvents14 also while waiting for a block or for the end of the frame).
+    // AfterSleep: the Sleep of step 15 is over, its events follow. BeforeStep1 and BeforeStep14
+    // are only held inside a step (the loop continues there when it resumes); LoopParkedAt
+    // reports them as AfterEvents14.
+    enum class LoopPoint : std::uint8_t {
         Idle,
         BeforeFirstPass,
+        BeforeStep1,
         AfterEvents6,
+        BeforeStep14,
         AfterEvents14,
         AfterSleep,
         AfterEvents15,
@@ -316,17 +297,6 @@ private:
     void OnFocusWindowChanged(QWindow* window);
 
     // ---- loop internals (loop.cpp)
-    enum class LoopAt : std::uint8_t {
-        Stopped,
-        Repeat,
-        Step1,
-        Step7,
-        Step14,
-        Step15,
-        Step15Events,
-        Step16,
-        Step17
-    };
     void SetUpLoop();
     void TearDownLoop();
     void WireLoop();
@@ -355,7 +325,7 @@ private:
     void FinishRunNow();
     void PostShortcut(const QString& tag);
 
-    LoopAt loopAt_ = LoopAt::Stopped;
+    LoopPoint loopAt_ = LoopPoint::Idle;
     LoopWait loopWait_ = LoopWait::None;
     bool restartPending_ = false; // a Start during a run: restart once the pass is over
     bool passProcessed_ = false;  // this pass processed a block

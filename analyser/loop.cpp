@@ -2,7 +2,7 @@
 // step-wise on the event loop (see fFFT.h for how it parks and resumes).
 #include "analyser/fFFT.h"
 
-#include "analyser/rounding.h"
+#include "analyser/pass.h"
 #include "capture/mSound.h"
 #include "magnifier/fMagnifier.h"
 #include "platform/perf_counter.h"
@@ -15,44 +15,6 @@
 
 #include <algorithm>
 #include <cmath>
-
-// ---- arithmetic of a pass ---------------------------------------------------------------------
-
-namespace analyser {
-
-SpectrumFrame SpectrumFrameFor(double previousPeak, double shift) {
-    return {static_cast<float>(previousPeak * 1.05),
-            static_cast<float>(previousPeak * 1.025 - shift * previousPeak)};
-}
-
-bool AboveThreshold(int32_t threshold, double level, double contrast, double bright) {
-    return threshold < rnd(level) * contrast + bright;
-}
-
-bool TickDueAfter(int32_t passCount, bool tickDue, char lastCharacter) {
-    return passCount > 49 && (tickDue || lastCharacter == '9');
-}
-
-int32_t AdvancedStartIndex(int32_t startIndex, int64_t countStart, int64_t countEnd,
-                           int64_t countFreq, double timeScale) {
-    if (countFreq <= 0) return startIndex;
-    const double elapsed =
-        static_cast<double>(countEnd - countStart) / static_cast<double>(countFreq);
-    return rnd(startIndex + elapsed * timeScale);
-}
-
-void FormatTimeText(const QTime& time, char (&text)[9]) {
-    const int parts[3] = {time.hour(), time.minute(), time.second()};
-    for (int i = 0; i < 3; ++i) {
-        const int v = std::clamp(parts[i], 0, 99);
-        text[i * 3] = static_cast<char>('0' + v / 10);
-        text[i * 3 + 1] = static_cast<char>('0' + v % 10);
-        if (i < 2) text[i * 3 + 2] = ':';
-    }
-    text[8] = '\0';
-}
-
-} // namespace analyser
 
 // ---- what the parked loop waits on -------------------------------------------------------------
 
@@ -159,7 +121,7 @@ void fFFT::OnWaitOver() {
 
 void fFFT::OnBlockDone() {
     blockPosted_.store(false);
-    if (loopAt_ != LoopAt::Stopped && loopWait_ == LoopWait::Block) ResumeLoop();
+    if (loopAt_ != LoopPoint::Idle && loopWait_ == LoopWait::Block) ResumeLoop();
 }
 
 void fFFT::WakeLoop() {
@@ -168,24 +130,9 @@ void fFFT::WakeLoop() {
 }
 
 fFFT::LoopPoint fFFT::LoopParkedAt() const {
-    switch (loopAt_) {
-    case LoopAt::Stopped:
-        return LoopPoint::Idle;
-    case LoopAt::Repeat:
-        return LoopPoint::BeforeFirstPass;
-    case LoopAt::Step7:
-        return LoopPoint::AfterEvents6;
-    case LoopAt::Step15:
-        return LoopPoint::AfterEvents14;
-    case LoopAt::Step15Events:
-        return LoopPoint::AfterSleep;
-    case LoopAt::Step16:
-        return LoopPoint::AfterEvents15;
-    case LoopAt::Step17:
-        return LoopPoint::AfterEvents16;
-    default:
+    if (loopAt_ == LoopPoint::BeforeStep1 || loopAt_ == LoopPoint::BeforeStep14)
         return LoopPoint::AfterEvents14; // only seen from inside a step
-    }
+    return loopAt_;
 }
 
 // ---- the driver ------------------------------------------------------------------------------
@@ -198,31 +145,31 @@ void fFFT::ResumeLoop() {
     loopWait_ = LoopWait::None;
     while (loopWait_ == LoopWait::None) {
         switch (loopAt_) {
-        case LoopAt::Stopped:
+        case LoopPoint::Idle:
             return;
-        case LoopAt::Repeat:
+        case LoopPoint::BeforeFirstPass:
             RepeatStart();
             break;
-        case LoopAt::Step1:
+        case LoopPoint::BeforeStep1:
             PassBegin();
             break;
-        case LoopAt::Step7:
+        case LoopPoint::AfterEvents6:
             PassDraw();
             break;
-        case LoopAt::Step14:
+        case LoopPoint::BeforeStep14:
             PassWait();
             break;
-        case LoopAt::Step15:
+        case LoopPoint::AfterEvents14:
             PassSleep();
             break;
-        case LoopAt::Step15Events:
-            loopAt_ = LoopAt::Step16;
+        case LoopPoint::AfterSleep:
+            loopAt_ = LoopPoint::AfterEvents15;
             Park(LoopWait::Events);
             break;
-        case LoopAt::Step16:
+        case LoopPoint::AfterEvents15:
             PassMagnifier();
             break;
-        case LoopAt::Step17:
+        case LoopPoint::AfterEvents16:
             PassEnd();
             break;
         }
@@ -230,11 +177,11 @@ void fFFT::ResumeLoop() {
 }
 
 void fFFT::FinishRunNow() {
-    if (loopAt_ == LoopAt::Stopped) return;
+    if (loopAt_ == LoopPoint::Idle) return;
     isIdle = true;
     isStopRequested = true;
     // Every wait ends at once; the pass runs to its end, the loop returns and the run ends.
-    while (loopAt_ != LoopAt::Stopped) ResumeLoop();
+    while (loopAt_ != LoopPoint::Idle) ResumeLoop();
 }
 
 // ---- commands ---------------------------------------------------------------------------------
@@ -254,13 +201,13 @@ void fFFT::mnuStart_Click() {
     stats_ = LoopStats{};
     withoutBlockSince_ = -1;
     stats_.startCount = platform::QueryPerformanceCounter();
-    if (loopAt_ != LoopAt::Stopped) {
+    if (loopAt_ != LoopPoint::Idle) {
         // A Start during a run restarts it once the current pass is over.
         restartPending_ = true;
         WakeLoop();
         return;
     }
-    loopAt_ = LoopAt::Repeat;
+    loopAt_ = LoopPoint::BeforeFirstPass;
     Park(LoopWait::Events);
 }
 
@@ -343,11 +290,11 @@ void fFFT::RunLoop() {
     columnCounter_ = 0;
     listedCounter_ = 0;
     restartPending_ = false;
-    loopAt_ = LoopAt::Step1;
+    loopAt_ = LoopPoint::BeforeStep1;
 }
 
 void fFFT::EndRun() {
-    loopAt_ = LoopAt::Stopped;
+    loopAt_ = LoopPoint::Idle;
     loopWait_ = LoopWait::None;
     restartPending_ = false;
     if (eventsTimer_) eventsTimer_->stop();
@@ -375,7 +322,7 @@ void fFFT::PassBegin() {
     }
     if (mSound::nuCurrentBuffer != bufferBefore && positionBefore <= loopSamples_) ++stats_.clamps;
     if (!ready || isFrozen) {
-        loopAt_ = LoopAt::Step14;
+        loopAt_ = LoopPoint::BeforeStep14;
         return;
     }
     passProcessed_ = true;
@@ -390,7 +337,7 @@ void fFFT::PassBegin() {
         isBuffering = false;
         btMagn->setEnabled(true);
     }
-    loopAt_ = LoopAt::Step7;
+    loopAt_ = LoopPoint::AfterEvents6;
     Park(LoopWait::Events);
 }
 
@@ -415,7 +362,7 @@ void fFFT::PassDraw() {
         if (nuLevel > nuPeak) nuPeak = nuLevel;
         picSpectrum->LineTo(static_cast<float>(columnCounter_),
                             static_cast<float>(baseline - nuGain * nuLevel));
-        if (nuHumFirst <= j && j <= nuHumLast) nuLevel = nuLevel / nuHumDivisor;
+        if (analyser::InHumBand(j, {nuHumFirst, nuHumLast})) nuLevel = nuLevel / nuHumDivisor;
         picWaterfall->SetPixel(columnCounter_, 1, LevelToColour(nuContrast * nuLevel + nuBright));
         if (analyser::AboveThreshold(VScroll1->Value(), nuLevel, nuContrast, nuBright))
             List1->AddNumber(listedCounter_);
@@ -436,11 +383,11 @@ void fFFT::PassDraw() {
         isTickDue = false;
         nuPassCount = 0;
     }
-    loopAt_ = LoopAt::Step14;
+    loopAt_ = LoopPoint::BeforeStep14;
 }
 
 void fFFT::PassWait() {
-    loopAt_ = LoopAt::Step15;
+    loopAt_ = LoopPoint::AfterEvents14;
     if (passProcessed_) {
         // Paced: a processed pass lasts at least one display frame, measured from step 1.
         const double elapsedMs =
@@ -477,15 +424,15 @@ void fFFT::PassWait() {
 
 void fFFT::PassSleep() {
     if (nuSleepMs != 0) {
-        loopAt_ = LoopAt::Step15Events;
+        loopAt_ = LoopPoint::AfterSleep;
         Park(LoopWait::Sleep, nuSleepMs);
         return;
     }
-    loopAt_ = LoopAt::Step16;
+    loopAt_ = LoopPoint::AfterEvents15;
 }
 
 void fFFT::PassMagnifier() {
-    loopAt_ = LoopAt::Step17;
+    loopAt_ = LoopPoint::AfterEvents16;
     if (isMagnifier) {
         magn->Repaint();
         Park(LoopWait::Events);
@@ -503,7 +450,7 @@ void fFFT::PassEnd() {
         text4Shown_ = listedCounter_;
     }
     if (!isStopRequested) {
-        loopAt_ = restartPending_ ? LoopAt::Repeat : LoopAt::Step1;
+        loopAt_ = restartPending_ ? LoopPoint::BeforeFirstPass : LoopPoint::BeforeStep1;
         return;
     }
     // Loop exit. Ended for a restart (a new rate or resolution): a fresh countdown.
@@ -514,5 +461,5 @@ void fFFT::PassEnd() {
         lbBuffering->show();
         isBuffering = true;
     }
-    loopAt_ = LoopAt::Repeat;
+    loopAt_ = LoopPoint::BeforeFirstPass;
 }

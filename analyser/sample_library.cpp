@@ -1,7 +1,6 @@
 #include "analyser/sample_library.h"
 
 #include "analyser/bmp_picture.h"
-#include "analyser/fFFT.h"
 #include "platform/message_box.h"
 
 #include <QBuffer>
@@ -237,41 +236,3 @@ int RemoveLeftoverSaves(const SampleFolders& folders) {
 }
 
 } // namespace analyser
-
-// ---- the window's library commands ------------------------------------------------------------
-
-analyser::SampleFolders fFFT::Folders() const {
-    return analyser::SampleFoldersFor(fs::path(baseFolder_.toStdString()));
-}
-
-void fFFT::Command1_Click() {
-    // The name exactly as typed; SaveSample refuses what is not a bare file name.
-    const std::string name = Text1->Text().toStdString();
-    const analyser::SaveResult saved = analyser::SaveSample(Folders(), name, picWaterfall->Image());
-    File1->Refresh();
-    // A save the file system refused is said, or the user would take the sample for stored; an
-    // unsafe name is refused silently, as nothing was attempted.
-    if (saved.status == analyser::SaveStatus::Failed)
-        platform::MsgBox(analyser::SaveFailureText(name, saved.reason),
-                         platform::MsgIcon::Exclamation, "Tonvault");
-    FocusWaterfall();
-}
-
-void fFFT::File1_Click() {
-    const QString name = File1->FileName();
-    Text1->setText(name);
-    Label1->setCaption(name + " Sample");
-    // Loaded through the library first: a missing, unsafe, cut-off or foreign file leaves the
-    // picture on show as it is.
-    if (const auto picture = analyser::LoadSamplePicture(Folders(), name.toStdString()))
-        Picture1->SetPicture(*picture);
-}
-
-void fFFT::Command2_Click() {
-    const std::string name = File1->FileName().toStdString();
-    if (name != analyser::kProtectedSample) {
-        analyser::DeleteSample(Folders(), name);
-        File1->Refresh();
-    }
-    FocusWaterfall();
-}

@@ -1,12 +1,14 @@
 #include "analyser/scaling.h"
 
-#include "analyser/rounding.h"
+#include "platform/rounding.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 
 namespace analyser {
+
+using platform::rnd;
 
 int32_t HueToComponent(int32_t hue, double M2, double M1) {
     // Thresholds 255/6, 255/2 and 510/3 after rounding: 42 (not 42.5) and 128 (not 127.5).

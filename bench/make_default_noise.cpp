@@ -8,6 +8,7 @@
 #include "analyser/sample_library.h"
 #include "platform/perf_counter.h"
 #include "platform/wave_in_simulated.h"
+#include "support/loop_driver.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -96,10 +97,8 @@ int main(int argc, char** argv) {
     }
 
     w.mnuStop_Click();
-    while (w.LoopParkedAt() != fFFT::LoopPoint::Idle) {
-        if (guard.elapsed() > 130000) return Fail("the run did not end");
-        QCoreApplication::processEvents();
-    }
+    if (!test_support::SpinUntil([&] { return w.LoopParkedAt() == fFFT::LoopPoint::Idle; }, 10000))
+        return Fail("the run did not end");
 
     const analyser::SampleFolders folders{out / "", out / "data" / ""};
     if (!analyser::SaveSample(folders, analyser::kProtectedSample, w.picWaterfall->Image()))

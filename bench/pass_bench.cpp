@@ -5,6 +5,7 @@
 #include "platform/message_box.h"
 #include "platform/perf_counter.h"
 #include "platform/wave_in_simulated.h"
+#include "support/loop_driver.h"
 
 #include <QApplication>
 #include <QDir>
@@ -29,7 +30,8 @@ public:
         if (samples == 32768) window_.optSamples(5).setValue(true);
         window_.mnuStart_Click();
         for (int i = 0; i < 2; ++i) {
-            spinUntil([&] { return window_.LoopWaitingFor() == fFFT::LoopWait::Block; });
+            test_support::SpinUntil(
+                [&] { return window_.LoopWaitingFor() == fFFT::LoopWait::Block; }, kNoLimit);
             input_.completeBuffer();
         }
         onePass();
@@ -39,17 +41,11 @@ public:
 
     // From one pass parked at step 6 to the next one parked there.
     void onePass() {
-        const auto begun = window_.PassesBegun();
-        spinUntil([&] {
-            return window_.PassesBegun() > begun &&
-                   window_.LoopParkedAt() == fFFT::LoopPoint::AfterEvents6;
-        });
+        test_support::ToNextPassParkedAt(window_, fFFT::LoopPoint::AfterEvents6, kNoLimit);
     }
 
 private:
-    template <class P> static void spinUntil(P pred) {
-        while (!pred()) QCoreApplication::processEvents();
-    }
+    static constexpr int kNoLimit = -1; // a benchmark reads no clock of its own per round
 
     QTemporaryDir base_;
     platform::MessageBoxRecorder messages_;

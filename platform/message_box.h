@@ -1,4 +1,5 @@
-// Message boxes: a real QMessageBox in the program, recorded instead of shown in tests.
+// Message boxes: a real QMessageBox in the program (message_box_ui.cpp, in platform_ui), recorded
+// instead of shown in tests.
 #pragma once
 
 #include <string>
@@ -17,6 +18,11 @@ struct MessageRecord {
 // Shows a modal box with an OK button and returns when it is closed. Without a recorder
 // and without a QApplication the message goes to stderr, so nothing is lost.
 void MsgBox(const std::string& text, MsgIcon icon, const std::string& title);
+
+// Shows a box and returns true, or returns false when it cannot (no QApplication); then MsgBox
+// writes to stderr.
+using MessageBoxShower = bool (*)(const std::string& text, MsgIcon icon, const std::string& title);
+void SetMessageBoxShower(MessageBoxShower shower);
 
 // While one exists, every MsgBox is appended to messages() and nothing is shown.
 class MessageBoxRecorder {

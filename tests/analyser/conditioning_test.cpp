@@ -1,5 +1,5 @@
 #include "analyser/conditioning.h"
-#include "analyser/rounding.h"
+#include "platform/rounding.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +10,7 @@
 #include <vector>
 
 using namespace analyser;
+using platform::rnd;
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include "platform/message_box.h"
 #include "platform/perf_counter.h"
 #include "platform/wave_in_simulated.h"
+#include "support/loop_driver.h"
 #include "window_fixture.h"
 
 #include <QCoreApplication>
@@ -23,6 +24,7 @@ using Point = fFFT::LoopPoint;
 using Wait = fFFT::LoopWait;
 using platform::SampleSource;
 using platform::VisibleFlag;
+using test_support::SpinUntil;
 
 // ---- arithmetic ---------------------------------------------------------------------------
 
@@ -83,26 +85,11 @@ protected:
         w().scrContrast->setValue(1);
     }
 
-    // Spins the event loop one round at a time until pred holds.
-    template <class P> bool SpinUntil(P pred, int timeoutMs = 3000) {
-        QElapsedTimer t;
-        t.start();
-        while (!pred()) {
-            if (t.elapsed() > timeoutMs) return false;
-            QCoreApplication::processEvents();
-        }
-        return true;
-    }
     bool ToBlockWait() {
         return SpinUntil([this] { return w().LoopWaitingFor() == Wait::Block; });
     }
     // Until a pass that begins after now is parked at step 6 (it read a block).
-    bool ToNextBlockRead() {
-        const auto begun = w().PassesBegun();
-        return SpinUntil([this, begun] {
-            return w().PassesBegun() > begun && w().LoopParkedAt() == Point::AfterEvents6;
-        });
-    }
+    bool ToNextBlockRead() { return test_support::ToNextPassParkedAt(w(), Point::AfterEvents6); }
     // Until a pass with a block has drawn (parked at step 14; List1 still holds its columns).
     bool ToDrawn() {
         if (w().LoopParkedAt() != Point::AfterEvents6 && !ToNextBlockRead()) return false;

@@ -3,8 +3,8 @@
 // on to the window's background).
 #include "analyser/fFFT.h"
 #include "analyser/readouts.h"
-#include "analyser/rounding.h"
 #include "platform/message_box.h"
+#include "platform/rounding.h"
 #include "platform/ui_events.h"
 #include "platform/wave_in_simulated.h"
 #include "window_fixture.h"
@@ -45,7 +45,7 @@ protected:
     QString readout() const { return w_->lbFreq->Caption(); }
     // Where the label must sit for pointer column x: centred on x from picSpectrum's left edge.
     int centredLeft(double x) const {
-        return analyser::rnd(x + w_->picSpectrum->x() - w_->lbFreq->width() / 2.0);
+        return platform::rnd(x + w_->picSpectrum->x() - w_->lbFreq->width() / 2.0);
     }
 };
 

@@ -2,7 +2,6 @@
 // designed state after load, the controls as laid out, activation, close, and no device at all.
 #include "analyser/fFFT.h"
 #include "analyser/library_location.h"
-#include "analyser/rounding.h"
 #include "platform/message_box.h"
 #include "platform/perf_counter.h"
 #include "platform/ui_events.h"

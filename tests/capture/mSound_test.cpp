@@ -5,6 +5,8 @@
 #include "platform/perf_counter.h"
 #include "platform/wave_in_simulated.h"
 
+#include "support/wave_in_errors.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,14 +20,10 @@ using Step = SimulatedWaveIn::Step;
 
 namespace {
 
+using test_support::ErrorText;
+
 constexpr std::uint32_t kUnsuitable =
     WAVE_FORMAT_1M08 | WAVE_FORMAT_1S16 | WAVE_FORMAT_4S16 | WAVE_FORMAT_2M08 | WAVE_FORMAT_4M08;
-
-std::string ErrorText(MMRESULT code) {
-    char text[MAXERRORLENGTH];
-    waveInGetErrorTextA(code, text, sizeof text);
-    return text;
-}
 
 class Capture : public ::testing::Test {
 protected:
