@@ -12,6 +12,20 @@
 
 namespace {
 
+// Arbitrary twiddles and data for one transform of n points. Only the span-2 twiddle keeps its
+// engine value (1, 0), whose product the wide paths skip.
+struct Pass {
+    std::vector<Complex> twiddles, data;
+};
+Pass RandomPass(std::mt19937& rng, std::size_t n) {
+    std::uniform_real_distribution<double> d(-1.0, 1.0);
+    Pass p{std::vector<Complex>(n), std::vector<Complex>(n)};
+    for (auto& w : p.twiddles) w = {d(rng), d(rng)};
+    p.twiddles[1] = {1, 0};
+    for (auto& x : p.data) x = {d(rng) * 1e3, d(rng)};
+    return p;
+}
+
 TEST(FourierKernels, ReverseBitsMirrorsTheLowBitsOnly) {
     const std::uint32_t eight[] = {0, 4, 2, 6, 1, 5, 3, 7};
     for (std::uint32_t n = 0; n < 8; ++n) EXPECT_EQ(fourier::ReverseBits(n, 3), eight[n]);
@@ -58,18 +72,13 @@ TEST(FourierKernels, ButterflyAddsAndSubtractsTheTwiddledLowerValue) {
     EXPECT_EQ(b.Im, -1);
 }
 
-// Arbitrary twiddles and data: the wide path must round exactly as the portable one. Only the
-// span-2 twiddle keeps its engine value (1, 0), whose product the wide path skips.
+// Arbitrary twiddles and data: the wide path must round exactly as the portable one.
 TEST(FourierKernels, WidePassesMatchPortableBitForBit) {
     if (!fourier::CpuHasAvx2()) GTEST_SKIP() << "processor without AVX2";
     std::mt19937 rng(7);
-    std::uniform_real_distribution<double> d(-1.0, 1.0);
     for (int bits = 1; bits <= 15; ++bits) {
         const std::size_t n = std::size_t{1} << bits;
-        std::vector<Complex> twiddles(n), wide(n);
-        for (auto& w : twiddles) w = {d(rng), d(rng)};
-        twiddles[1] = {1, 0};
-        for (auto& x : wide) x = {d(rng) * 1e3, d(rng)};
+        auto [twiddles, wide] = RandomPass(rng, n);
         std::vector<Complex> portable = wide;
         fourier::TransformPortable(portable.data(), bits, twiddles.data());
         fourier::TransformAvx2(wide.data(), bits, twiddles.data());
@@ -88,10 +97,7 @@ TEST(FourierKernels, Avx512PassesMatchPortableBitForBit) {
     std::uniform_real_distribution<double> d(-1.0, 1.0);
     for (int bits = 1; bits <= 15; ++bits) {
         const std::size_t n = std::size_t{1} << bits;
-        std::vector<Complex> twiddles(n), wide(n);
-        for (auto& w : twiddles) w = {d(rng), d(rng)};
-        twiddles[1] = {1, 0};
-        for (auto& x : wide) x = {d(rng) * 1e3, d(rng)};
+        auto [twiddles, wide] = RandomPass(rng, n);
         std::vector<Complex> portable = wide;
         fourier::TransformPortable(portable.data(), bits, twiddles.data());
         fourier::TransformAvx512(wide.data(), bits, twiddles.data());
