@@ -1,10 +1,14 @@
-// Tonvault: composes the application — the real sound input, the sample library's place and the
-// analyser window.
+// Tonvault: composes the application — the real sound input (winmm on Windows, PortAudio
+// elsewhere), the sample library's place and the analyser window.
 #include "analyser/fFFT.h"
 #include "analyser/library_location.h"
 #include "platform/durable_file.h"
 #include "platform/wave_in.h"
+#ifdef _WIN32
+#include "platform/wave_in_winmm.h"
+#else
 #include "platform/wave_in_portaudio.h"
+#endif
 
 #include <QApplication>
 #include <QStandardPaths>
@@ -36,7 +40,11 @@ int main(int argc, char** argv) {
     QCoreApplication::setApplicationName("Tonvault");
     QCoreApplication::setOrganizationName(QString());
     QApplication app(argc, argv);
+#ifdef _WIN32
+    platform::WinmmWaveIn soundInput;
+#else
     platform::PortAudioWaveIn soundInput;
+#endif
     platform::SetWaveInBackend(&soundInput);
 
     int status = 0;
