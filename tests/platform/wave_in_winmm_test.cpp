@@ -343,7 +343,7 @@ TEST(WinmmWaveIn, ResetReturnsQueuedHeadersAndRecordingStartsAgain) {
     ASSERT_EQ(rec.opened, MMSYSERR_NOERROR) << Text(rec.opened);
     for (int i = 0; i < 3; ++i) ASSERT_EQ(rec.add(i), MMSYSERR_NOERROR);
     ASSERT_EQ(waveInStart(rec.handle), MMSYSERR_NOERROR);
-    std::this_thread::sleep_for(std::chrono::milliseconds(250)); // half of the first header
+    std::this_thread::sleep_for(std::chrono::milliseconds(150)); // within the first header
     EXPECT_FALSE(rec.done(0));
     EXPECT_EQ(waveInClose(rec.handle), WAVERR_STILLPLAYING);
 
