@@ -22,14 +22,20 @@ std::filesystem::path FromQString(const QString& path) {
 }
 
 // Beside the program when it may write there, otherwise the user's data folder, e.g.
-// ~/.local/share/Tonvault/metals/, seeded with the installed samples.
+// ~/.local/share/Tonvault/metals/ or %APPDATA%\Tonvault\metals\, seeded with the samples
+// that came with the program.
 QString LibraryBase() {
     const auto programDir = FromQString(QCoreApplication::applicationDirPath());
     const auto userDir =
         FromQString(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
     const auto base = analyser::ChooseLibraryBase(programDir, userDir);
-    if (base != programDir)
-        analyser::PrepareLibrary(base, analyser::ShippedLibraryBase(programDir));
+    // A portable copy (the Windows zip) carries its samples beside the program; an installation
+    // keeps them under its share folder.
+    std::error_code ignored;
+    const auto shipped = std::filesystem::is_directory(programDir / "metals" / "data", ignored)
+                             ? programDir
+                             : analyser::ShippedLibraryBase(programDir);
+    if (base != programDir) analyser::PrepareLibrary(base, shipped);
     return platform::ToQString(base);
 }
 

@@ -2,6 +2,7 @@
 # copied DLL's own imports (read from the import tables with OBJDUMP -p). DLLs of Windows itself
 # are in none of those folders and stay out.
 #   cmake -DOBJDUMP=... -DDEST=... "-DPROGRAMS=a.exe;b.dll" "-DSEARCH=dir;dir" -P runtime_dlls.cmake
+cmake_minimum_required(VERSION 3.25)
 set(queue ${PROGRAMS})
 set(seen "")
 while(queue)

@@ -12,6 +12,12 @@ using namespace platform;
 
 namespace {
 
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
+
 class TimeZone {
 public:
     explicit TimeZone(const char* zone)
@@ -47,7 +53,10 @@ TEST(LocalClockTest, SameTimeAsTheSystemWithOneLookupPerMinute) {
     for (std::int64_t ms = change - 120'000; ms < change + 120'000; ms += 250)
         ASSERT_EQ(clock.at(ms), System(ms)) << ms - change;
     EXPECT_LE(clock.lookups(), 5);
-    EXPECT_EQ(clock.at(change + 5000), QTime(3, 0, 5));
+    // Windows reads TZ without a zone's rules (it keeps its own zone settings), so there the
+    // system may not move the clock at all; the agreement above is what must hold everywhere.
+    if (System(change + 5000) == QTime(3, 0, 5) || !kWindows)
+        EXPECT_EQ(clock.at(change + 5000), QTime(3, 0, 5));
     EXPECT_EQ(clock.at(change - 90'000), QTime(1, 58, 30)) << "a clock set back";
     EXPECT_EQ(clock.at(-1), System(-1)) << "before 1970 the seconds still count down";
 }
