@@ -197,6 +197,23 @@ TEST_F(Library, NoSpellingDeletesTheProtectedSampleWhereNamesIgnoreCase) {
     EXPECT_FALSE(IsProtectedSample(folders, "DEFAULT NOISE"));
 }
 
+TEST_F(Library, ASaveUnderAnotherSpellingOfAnEntryWritesItUnderTheFoldersSpelling) {
+    if (NamesIgnoreCase(folders_))
+        GTEST_SKIP()
+            << "here the two spellings are one entry of the folder itself; "
+               "AnotherSpellingReplacesTheProtectedSampleWhereTheFolderIgnoresCase covers it";
+    // Hard links stand in for the one entry that both spellings reach in a case-insensitive folder.
+    SampleFolders folders = folders_;
+    folders.namesIgnoreCase = true;
+    ASSERT_TRUE(SaveSample(folders, "default noise", Pattern(8, 8, 1)));
+    for (const fs::path& folder : {folders_.pictures, folders_.data})
+        fs::create_hard_link(folder / "default noise", folder / "Default Noise");
+    ASSERT_TRUE(SaveSample(folders, "Default Noise", Pattern(8, 8, 2)));
+    EXPECT_TRUE(SamePixels(*LoadSamplePicture(folders, "default noise"), Pattern(8, 8, 2)));
+    EXPECT_EQ(ReadAll(folders_.data / "default noise"), kMarker);
+    EXPECT_FALSE(DeleteSample(folders, "Default Noise"));
+}
+
 TEST_F(Library, AnotherSpellingReplacesTheProtectedSampleWhereTheFolderIgnoresCase) {
     if (!NamesIgnoreCase(folders_))
         GTEST_SKIP() << "this folder tells names apart by letter case, as Linux does; "
