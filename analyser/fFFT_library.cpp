@@ -3,15 +3,13 @@
 #include "analyser/fFFT.h"
 
 #include "analyser/sample_library.h"
+#include "platform/file_paths.h"
 #include "platform/message_box.h"
 
-#include <filesystem>
 #include <string>
 
-namespace fs = std::filesystem;
-
 analyser::SampleFolders fFFT::Folders() const {
-    return analyser::SampleFoldersFor(fs::path(baseFolder_.toStdString()));
+    return analyser::SampleFoldersFor(platform::FromQString(baseFolder_));
 }
 
 void fFFT::Command1_Click() {
@@ -39,8 +37,11 @@ void fFFT::File1_Click() {
 
 void fFFT::Command2_Click() {
     const std::string name = File1->FileName().toStdString();
-    if (name != analyser::kProtectedSample) {
-        analyser::DeleteSample(Folders(), name);
+    // Compared as the library's folder compares names: on Windows "Default Noise" is the
+    // protected sample's own file.
+    const analyser::SampleFolders folders = Folders();
+    if (!analyser::IsSafeSampleName(name) || !analyser::IsProtectedSample(folders, name)) {
+        analyser::DeleteSample(folders, name);
         File1->Refresh();
     }
     FocusWaterfall();

@@ -1,7 +1,7 @@
 #include "analyser/library_location.h"
 
 #include "analyser/sample_library.h"
-#include "platform/durable_file.h"
+#include "platform/file_paths.h"
 
 #include <QFileInfo>
 
@@ -55,8 +55,8 @@ bool PrepareLibrary(const fs::path& base, const fs::path& shippedBase) {
     const SampleFolders theirs = SampleFoldersFor(shippedBase);
     // A sample is listed by its marker, so the picture goes first.
     for (fs::directory_iterator it(theirs.data, ec), end; !ec && it != end; it.increment(ec)) {
-        const std::string name = it->path().filename().string();
-        if (!IsSafeSampleName(name) || !IsRegularEntry(it->path()) ||
+        const fs::path name = it->path().filename();
+        if (!IsSafeSampleName(platform::Utf8FromPath(name)) || !IsRegularEntry(it->path()) ||
             !IsRegularEntry(theirs.pictures / name))
             continue;
         if (Exists(mine.pictures / name) || Exists(mine.data / name)) continue;

@@ -1,24 +1,32 @@
 #include "analyser/sample_library.h"
 
 #include "analyser/bmp_picture.h"
+#include "platform/file_paths.h"
 #include "platform/message_box.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QRandomGenerator>
+#include <QString>
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <string_view>
 #include <system_error>
 
 namespace fs = std::filesystem;
+using platform::PathForUser;
+using platform::PathFromUtf8;
 
 namespace analyser {
 
 namespace {
 
 constexpr std::string_view kSavePrefix = ".tonvault-save-";
+// Lower-case letters, and a leftover's name should a probe ever be left behind.
+constexpr std::string_view kCaseProbe = ".tonvault-save-case-probe.tmp";
 
 bool IsDirectory(const fs::path& p) {
     std::error_code ec;
@@ -45,7 +53,54 @@ fs::path TemporaryBeside(const fs::path& target) {
 }
 
 std::string Where(const fs::path& folder) {
-    return " (in " + folder.parent_path().string() + ")";
+    return " (in " + PathForUser(folder.parent_path()) + ")";
+}
+
+// Windows opens a device for these, whatever follows the first dot ("nul.txt", "Com1.bmp") and
+// with spaces before it ("nul .txt").
+bool IsReservedDeviceName(std::string_view name) {
+    std::string_view stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+    // ASCII letters only: the locale's idea of upper case (a Turkish "i") does not count here.
+    std::string upper(stem);
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](char c) {
+        return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c;
+    });
+    constexpr std::array<std::string_view, 6> kDevices = {"CON", "PRN",    "AUX",
+                                                          "NUL", "CONIN$", "CONOUT$"};
+    if (std::find(kDevices.begin(), kDevices.end(), upper) != kDevices.end()) return true;
+    if (!upper.starts_with("COM") && !upper.starts_with("LPT")) return false;
+    const std::string_view number = std::string_view(upper).substr(3);
+    // A digit, or the superscripts one to three, which Windows takes for digits here.
+    constexpr std::array<std::string_view, 3> kSuperscripts = {"\xC2\xB9", "\xC2\xB2", "\xC2\xB3"};
+    return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') ||
+           std::find(kSuperscripts.begin(), kSuperscripts.end(), number) != kSuperscripts.end();
+}
+
+bool SameSpellingIgnoringCase(const std::string& a, const std::string& b) {
+    return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
+}
+
+// Both names lead to one entry (a case-insensitive folder's spellings of one name).
+bool SameEntry(const fs::path& a, const fs::path& b) {
+    std::error_code ec;
+    return fs::exists(fs::symlink_status(a, ec)) && fs::exists(fs::symlink_status(b, ec)) &&
+           fs::equivalent(a, b, ec) && !ec;
+}
+
+// The name as the folder already spells it: in a case-insensitive library a save under another
+// spelling replaces that entry and keeps its name, so "default noise" stays "default noise" for
+// a system that compares exactly.
+std::string SpellingInFolder(const fs::path& folder, const std::string& name, bool ignoreCase) {
+    if (!ignoreCase) return name;
+    const fs::path asked = folder / PathFromUtf8(name);
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string found = platform::Utf8FromPath(it->path().filename());
+        if (found == name) return name;
+        if (SameSpellingIgnoringCase(found, name) && SameEntry(it->path(), asked)) return found;
+    }
+    return name;
 }
 
 SaveResult Failed(std::string reason) {
@@ -72,11 +127,15 @@ public:
     const std::string& Failure() const { return failure_; }
     const fs::path& Path() const { return path_; }
     void Keep() { kept_ = true; }
-    // The file that is replaced keeps its mode (a group-writable library stays so).
-    void TakePermissionsOf(const fs::path& old) {
+    // The file that is replaced keeps its mode (a group-writable library stays so). Windows
+    // keeps no mode but read-only, and that would stop both the rename over the old file and the
+    // removal of this one; there a read-only sample is refused by the rename instead.
+    void TakePermissionsOf([[maybe_unused]] const fs::path& old) {
+#ifndef _WIN32
         std::error_code ec;
         const fs::file_status status = fs::status(old, ec);
         if (!ec) fs::permissions(path_, status.permissions(), fs::perm_options::replace, ec);
+#endif
     }
 
 private:
@@ -88,7 +147,7 @@ private:
 } // namespace
 
 SampleFolders SampleFoldersFor(const fs::path& base) {
-    return {base / "metals" / "", base / "metals" / "data" / ""};
+    return {base / "metals" / "", base / "metals" / "data" / "", std::nullopt};
 }
 
 bool IsSafeSampleName(const std::string& name) {
@@ -101,11 +160,26 @@ bool IsSafeSampleName(const std::string& name) {
         if (u < 0x20 || u == 0x7F) return false;
         if (kForbidden.find(ch) != std::string_view::npos) return false;
     }
-    return true;
+    // Windows drops a trailing dot or space, so the file would have another name there.
+    if (name.back() == '.' || name.back() == ' ') return false;
+    return !IsReservedDeviceName(name);
+}
+
+bool NamesIgnoreCase(const SampleFolders& folders) {
+    if (folders.namesIgnoreCase) return *folders.namesIgnoreCase;
+    return platform::FolderIgnoresCase(folders.data, kCaseProbe);
+}
+
+bool IsProtectedSample(const SampleFolders& folders, const std::string& name) {
+    if (name == kProtectedSample) return true;
+    if (!NamesIgnoreCase(folders)) return false;
+    // The file system's folding may reach further than Qt's; then the entry itself tells.
+    return SameSpellingIgnoringCase(name, kProtectedSample) ||
+           SameEntry(folders.data / PathFromUtf8(name), folders.data / kProtectedSample);
 }
 
 bool IsListedSample(const fs::path& dataFolder, const std::string& name) {
-    return IsSafeSampleName(name) && IsRegularEntry(dataFolder / name);
+    return IsSafeSampleName(name) && IsRegularEntry(dataFolder / PathFromUtf8(name));
 }
 
 std::vector<char> EncodeBmp24(const QImage& picture) {
@@ -124,15 +198,19 @@ SaveResult SaveSample(const SampleFolders& folders, const std::string& name, con
     if (!IsSafeSampleName(name) || picture.isNull()) return {};
     for (const fs::path* folder : {&folders.pictures, &folders.data})
         if (!IsDirectory(*folder))
-            return Failed("the folder " + folder->parent_path().string() + " does not exist");
+            return Failed("the folder " + PathForUser(folder->parent_path()) + " does not exist");
 
-    const fs::path picturePath = folders.pictures / name;
-    const fs::path markerPath = folders.data / name;
+    const bool ignoreCase = NamesIgnoreCase(folders);
+    const fs::path picturePath =
+        folders.pictures / PathFromUtf8(SpellingInFolder(folders.pictures, name, ignoreCase));
+    const fs::path markerPath =
+        folders.data / PathFromUtf8(SpellingInFolder(folders.data, name, ignoreCase));
     // A link is replaced by nothing and followed by nothing; a folder or device is not ours.
     const bool hadPicture = fs::exists(EntryStatus(picturePath));
     const bool hadMarker = fs::exists(EntryStatus(markerPath));
     for (const auto& [had, path] : {std::pair{hadPicture, &picturePath}, {hadMarker, &markerPath}})
-        if (had && !IsRegularEntry(*path)) return Failed(path->string() + " is not a regular file");
+        if (had && !IsRegularEntry(*path))
+            return Failed(PathForUser(*path) + " is not a regular file");
     static constexpr char kMarker[] = {'n', 'u', 'l', 'l', '\r', '\n'};
 
     const std::vector<char> bmp = EncodeBmp24(picture);
@@ -185,8 +263,8 @@ SaveResult SaveSample(const SampleFolders& folders, const std::string& name, con
 }
 
 bool DeleteSample(const SampleFolders& folders, const std::string& name) {
-    if (name == kProtectedSample || !IsSafeSampleName(name)) return false;
-    const fs::path marker = folders.data / name;
+    if (!IsSafeSampleName(name) || IsProtectedSample(folders, name)) return false;
+    const fs::path marker = folders.data / PathFromUtf8(name);
     if (!IsRegularEntry(marker)) return false;
     std::error_code ec;
     return fs::remove(marker, ec) && !ec;
@@ -194,7 +272,7 @@ bool DeleteSample(const SampleFolders& folders, const std::string& name) {
 
 std::optional<QImage> LoadSamplePicture(const SampleFolders& folders, const std::string& name) {
     if (!IsSafeSampleName(name)) return std::nullopt;
-    const fs::path path = folders.pictures / name;
+    const fs::path path = folders.pictures / PathFromUtf8(name);
     if (!IsRegularEntry(path)) return std::nullopt;
     QFile file(platform::ToQString(path));
     if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
@@ -228,7 +306,8 @@ int RemoveLeftoverSaves(const SampleFolders& folders) {
         std::error_code ec;
         std::vector<fs::path> leftovers;
         for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec))
-            if (IsLeftoverSaveName(it->path().filename().string()) && IsRegularEntry(it->path()))
+            if (IsLeftoverSaveName(platform::Utf8FromPath(it->path().filename())) &&
+                IsRegularEntry(it->path()))
                 leftovers.push_back(it->path());
         for (const fs::path& p : leftovers) removed += fs::remove(p, ec) ? 1 : 0;
     }

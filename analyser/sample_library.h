@@ -18,6 +18,9 @@ namespace analyser {
 struct SampleFolders {
     std::filesystem::path pictures; // <base>/metals/
     std::filesystem::path data;     // <base>/metals/data/
+    // Whether the folders take names that differ only in letter case for one name; unset, the
+    // data folder is asked (platform::FolderIgnoresCase) whenever it matters.
+    std::optional<bool> namesIgnoreCase;
 };
 
 SampleFolders SampleFoldersFor(const std::filesystem::path& base);
@@ -25,10 +28,21 @@ SampleFolders SampleFoldersFor(const std::filesystem::path& base);
 // The sample that ships with the program and can be replaced but never deleted.
 inline constexpr const char* kProtectedSample = "default noise";
 
+// Names and paths are UTF-8 (as the window hands them) and name the same files on every system.
+
 // A name is a bare, visible file name: not empty, not starting with "." (so not "." or ".."
-// either), and free of "/", "\", control characters and <>:"|?*. Anything else is refused by
-// every step below.
+// either), and free of "/", "\", control characters and <>:"|?*. So that a library can move
+// between systems, names Windows reserves for devices (CON, PRN, AUX, NUL, COM0-COM9, LPT0-LPT9,
+// with or without an extension, in any case) or would alter (a trailing "." or " ") are refused on
+// every system. Anything refused here is refused by every step below.
 bool IsSafeSampleName(const std::string& name);
+
+// Whether the folders take names differing only in letter case for one name.
+bool NamesIgnoreCase(const SampleFolders& folders);
+
+// Whether name is the protected sample as the file system names it: exactly "default noise" in a
+// case-sensitive library; in a case-insensitive one, any spelling of it ("Default Noise").
+bool IsProtectedSample(const SampleFolders& folders, const std::string& name);
 
 // Whether File1 lists a marker: a safe name whose <data>/name is a regular file itself, not a
 // link (which could lead out of the library), a folder or a device.
@@ -56,17 +70,18 @@ struct SaveResult {
 // Saves picture as <pictures>/<name> (24-bit BMP) and then the marker <data>/<name> ("null"
 // CR LF). Each file is written to a hidden temporary file in its folder and renamed over the
 // old one, so a failure at any point keeps the old picture and marker, and a marker is only
-// (re)written once its picture is in place. A replaced file keeps its permissions. Unsafe
-// names are Refused; missing folders, a target that is not a regular file and every refusal
-// of the file system are Failed.
+// (re)written once its picture is in place. A replaced file keeps its permissions, and in a
+// case-insensitive library its spelling ("Default Noise" replaces the files of "default noise").
+// Unsafe names are Refused; missing folders, a target that is not a regular file and every
+// refusal of the file system are Failed.
 SaveResult SaveSample(const SampleFolders& folders, const std::string& name, const QImage& picture,
                       const FileWriter& writer = platform::WriteNewFileDurably);
 
 // The message shown when a save Failed.
 std::string SaveFailureText(const std::string& name, const std::string& reason);
 
-// Removes the marker <data>/<name> (the picture stays). Never removes "default noise"
-// (exact, case-sensitive), refuses unsafe names and anything that is not a regular file.
+// Removes the marker <data>/<name> (the picture stays). Never removes the protected sample
+// (IsProtectedSample), refuses unsafe names and anything that is not a regular file.
 // Returns true when a marker was removed.
 bool DeleteSample(const SampleFolders& folders, const std::string& name);
 

@@ -5,10 +5,6 @@
 
 namespace platform {
 
-QString ToQString(const std::filesystem::path& path) {
-    return QString::fromStdU16String(path.generic_u16string());
-}
-
 std::string WriteNewFileDurably(const std::filesystem::path& path, std::span<const char> bytes) {
     const QString name = ToQString(path);
     // NewOnly is the system's exclusive create: the name is ours from here on.

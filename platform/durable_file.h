@@ -1,7 +1,7 @@
 // Writing a new file so that it is either absent or whole on disk, on any system Qt runs on.
 #pragma once
 
-#include <QString>
+#include "platform/file_paths.h"
 
 #include <filesystem>
 #include <span>
@@ -15,8 +15,5 @@ namespace platform {
 // otherwise the system's reason ("No space left on device"); a failure may leave path as an
 // empty file, for the caller to remove.
 std::string WriteNewFileDurably(const std::filesystem::path& path, std::span<const char> bytes);
-
-// The file name as Qt takes it, the same on every system.
-QString ToQString(const std::filesystem::path& path);
 
 } // namespace platform
