@@ -100,7 +100,7 @@ int main(int argc, char** argv) {
     if (!test_support::SpinUntil([&] { return w.LoopParkedAt() == fFFT::LoopPoint::Idle; }, 10000))
         return Fail("the run did not end");
 
-    const analyser::SampleFolders folders{out / "", out / "data" / ""};
+    const analyser::SampleFolders folders{out / "", out / "data" / "", std::nullopt};
     if (!analyser::SaveSample(folders, analyser::kProtectedSample, w.picWaterfall->Image()))
         return Fail("cannot save into the given folder (does it hold data/?)");
     std::printf("saved \"%s\" from %d drawn rows into %s\n", analyser::kProtectedSample, drawn,
