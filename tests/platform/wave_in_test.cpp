@@ -20,17 +20,7 @@ using namespace platform;
 namespace {
 
 using test_support::ErrorText;
-
-WAVEFORMATEX Mono16(std::uint32_t rate) {
-    WAVEFORMATEX f;
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 2;
-    f.nAvgBytesPerSec = 2 * rate;
-    return f;
-}
+using test_support::Mono16;
 
 // An open simulated device with `count` prepared headers of `samples` samples each.
 struct OpenDevice {

@@ -8,6 +8,7 @@
 // that no device means no hang and clear errors.
 #include "platform/wave_in.h"
 #include "platform/wave_in_winmm.h"
+#include "support/wave_in_errors.h"
 
 #include <gtest/gtest.h>
 
@@ -24,29 +25,14 @@
 
 using namespace platform;
 using Clock = std::chrono::steady_clock;
+using test_support::ErrorText;
+using test_support::Mono16;
 
 namespace {
 
 constexpr std::uint32_t kRate = 2048;
 constexpr std::uint32_t kHeaderBytes = 2048; // 1024 samples, 0.5 s at kRate
 constexpr double kHeaderSeconds = kHeaderBytes / 2.0 / kRate;
-
-WAVEFORMATEX Mono16(std::uint32_t rate) {
-    WAVEFORMATEX f;
-    f.wFormatTag = WAVE_FORMAT_PCM;
-    f.nChannels = 1;
-    f.nSamplesPerSec = rate;
-    f.wBitsPerSample = 16;
-    f.nBlockAlign = 2;
-    f.nAvgBytesPerSec = 2 * rate;
-    return f;
-}
-
-std::string Text(MMRESULT code) {
-    char text[MAXERRORLENGTH];
-    waveInGetErrorTextA(code, text, sizeof text);
-    return text;
-}
 
 double Seconds(Clock::duration d) {
     return std::chrono::duration<double>(d).count();
@@ -190,7 +176,7 @@ TEST(WinmmWaveIn, ListsItsDevicesWithNamesAndRefusesIdsBeyondThem) {
     const MMRESULT r = winmm.backend.open(n, Mono16(kRate), queue, stream);
     EXPECT_EQ(r, MMSYSERR_BADDEVICEID);
     EXPECT_FALSE(stream);
-    const std::string text = Text(r);
+    const std::string text = ErrorText(r);
     EXPECT_NE(text.find("There is no sound input device with that number: opening it at 2048"),
               std::string::npos)
         << text;
@@ -245,7 +231,7 @@ TEST(WinmmWaveIn, FallsBackToARateTheDeviceTakes) {
     EXPECT_EQ(OpenAtTakenRate(2048, takes({}), opened), WAVERR_BADFORMAT);
     EXPECT_EQ(opened, 0u);
     EXPECT_EQ(tried.size(), 11u);
-    const std::string text = Text(WAVERR_BADFORMAT);
+    const std::string text = ErrorText(WAVERR_BADFORMAT);
     EXPECT_NE(text.find("none of 2048, 48000, 44100, 96000, 88200, 192000, 32000, 22050, 16000, "
                         "11025, 8000 samples per second"),
               std::string::npos)
@@ -262,7 +248,7 @@ void CompletesInOrderAtTheCadence(std::uint32_t recordRate) {
     constexpr int kHeaders = 4;
     constexpr int kCompletions = 9;
     Recording rec(kHeaders);
-    ASSERT_EQ(rec.opened, MMSYSERR_NOERROR) << Text(rec.opened);
+    ASSERT_EQ(rec.opened, MMSYSERR_NOERROR) << ErrorText(rec.opened);
     for (int i = 0; i < kHeaders; ++i) {
         rec.headers[i].dwUser = static_cast<std::uintptr_t>(i);
         ASSERT_EQ(rec.add(i), MMSYSERR_NOERROR);
@@ -302,7 +288,7 @@ void FindsTheTone(std::uint32_t recordRate) {
     if (waveInGetNumDevs() == 0) GTEST_SKIP() << "winmm lists no input device";
     constexpr int kHeaders = 4; // the last two, 1 s, are analysed: bins of 1 Hz
     Recording rec(kHeaders);
-    ASSERT_EQ(rec.opened, MMSYSERR_NOERROR) << Text(rec.opened);
+    ASSERT_EQ(rec.opened, MMSYSERR_NOERROR) << ErrorText(rec.opened);
     for (int i = 0; i < kHeaders; ++i) ASSERT_EQ(rec.add(i), MMSYSERR_NOERROR);
     ASSERT_EQ(waveInStart(rec.handle), MMSYSERR_NOERROR);
     ASSERT_TRUE(rec.waitDone(kHeaders - 1, 2.0 + kHeaders * kHeaderSeconds));
@@ -340,7 +326,7 @@ TEST(WinmmWaveIn, ResetReturnsQueuedHeadersAndRecordingStartsAgain) {
     Installed winmm;
     if (waveInGetNumDevs() == 0) GTEST_SKIP() << "winmm lists no input device";
     Recording rec(3);
-    ASSERT_EQ(rec.opened, MMSYSERR_NOERROR) << Text(rec.opened);
+    ASSERT_EQ(rec.opened, MMSYSERR_NOERROR) << ErrorText(rec.opened);
     for (int i = 0; i < 3; ++i) ASSERT_EQ(rec.add(i), MMSYSERR_NOERROR);
     ASSERT_EQ(waveInStart(rec.handle), MMSYSERR_NOERROR);
     std::this_thread::sleep_for(std::chrono::milliseconds(150)); // within the first header
@@ -394,8 +380,8 @@ TEST(WinmmWaveIn, NoDeviceMeansNoDevicesAndAClearRefusal) {
     const MMRESULT r = winmm.backend.open(0, f, queue, stream);
     EXPECT_NE(r, MMSYSERR_NOERROR);
     EXPECT_FALSE(stream);
-    EXPECT_NE(Text(r).find("opening it at 2048 samples per second: "), std::string::npos)
-        << Text(r);
+    EXPECT_NE(ErrorText(r).find("opening it at 2048 samples per second: "), std::string::npos)
+        << ErrorText(r);
     EXPECT_LT(Seconds(Clock::now() - begun), 10.0);
 }
 
@@ -408,7 +394,7 @@ TEST(WinmmWaveIn, LosingTheServerIsReportedAndNothingHangs) {
     Installed winmm;
     if (waveInGetNumDevs() == 0) GTEST_SKIP() << "winmm lists no input device";
     Recording rec(2);
-    ASSERT_EQ(rec.opened, MMSYSERR_NOERROR) << Text(rec.opened);
+    ASSERT_EQ(rec.opened, MMSYSERR_NOERROR) << ErrorText(rec.opened);
     for (int i = 0; i < 2; ++i) ASSERT_EQ(rec.add(i), MMSYSERR_NOERROR);
     ASSERT_EQ(waveInStart(rec.handle), MMSYSERR_NOERROR);
     ASSERT_TRUE(rec.waitDone(0, 3.0));
@@ -426,13 +412,13 @@ TEST(WinmmWaveIn, LosingTheServerIsReportedAndNothingHangs) {
         WaveInWaitForCompletion(100);
     }
     EXPECT_EQ(status, MMSYSERR_NODRIVER);
-    const std::string text = Text(status);
+    const std::string text = ErrorText(status);
     std::printf("after %.1f s: %s\n", Seconds(Clock::now() - killed), text.c_str());
     EXPECT_NE(text.find("no longer available"), std::string::npos) << text;
 
     const auto closing = Clock::now();
     const MMRESULT reset = waveInReset(rec.handle);
-    std::printf("reset: %s\n", Text(reset).c_str());
+    std::printf("reset: %s\n", ErrorText(reset).c_str());
     for (int i = 0; i < 2; ++i) EXPECT_TRUE(rec.done(i)) << "header " << i;
     EXPECT_EQ(waveInClose(rec.handle), MMSYSERR_NOERROR);
     rec.handle = 0;

@@ -8,4 +8,15 @@ std::string ErrorText(platform::MMRESULT code) {
     return text;
 }
 
+platform::WAVEFORMATEX Mono16(std::uint32_t rate) {
+    platform::WAVEFORMATEX f{};
+    f.wFormatTag = platform::WAVE_FORMAT_PCM;
+    f.nChannels = 1;
+    f.nSamplesPerSec = rate;
+    f.wBitsPerSample = 16;
+    f.nBlockAlign = 2;
+    f.nAvgBytesPerSec = 2 * rate;
+    return f;
+}
+
 } // namespace test_support
