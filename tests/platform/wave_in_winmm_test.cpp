@@ -287,19 +287,26 @@ void FindsTheTone(std::uint32_t recordRate) {
     Installed winmm(recordRate);
     if (waveInGetNumDevs() == 0) GTEST_SKIP() << "winmm lists no input device";
     constexpr int kHeaders = 4; // the last two, 1 s, are analysed: bins of 1 Hz
-    Recording rec(kHeaders);
-    ASSERT_EQ(rec.opened, MMSYSERR_NOERROR) << ErrorText(rec.opened);
-    for (int i = 0; i < kHeaders; ++i) ASSERT_EQ(rec.add(i), MMSYSERR_NOERROR);
-    ASSERT_EQ(waveInStart(rec.handle), MMSYSERR_NOERROR);
-    ASSERT_TRUE(rec.waitDone(kHeaders - 1, 2.0 + kHeaders * kHeaderSeconds));
+    // The server's own player may stutter on a busy machine, which leaves a phase step in the
+    // tone itself; a second recording tells that from a piece lost or misplaced here, which
+    // shows every time.
+    int bin = 0;
+    double residual = 1.0;
+    for (int attempt = 0; attempt < 2 && residual >= 0.01; ++attempt) {
+        Recording rec(kHeaders);
+        ASSERT_EQ(rec.opened, MMSYSERR_NOERROR) << ErrorText(rec.opened);
+        for (int i = 0; i < kHeaders; ++i) ASSERT_EQ(rec.add(i), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInStart(rec.handle), MMSYSERR_NOERROR);
+        ASSERT_TRUE(rec.waitDone(kHeaders - 1, 2.0 + kHeaders * kHeaderSeconds));
 
-    std::vector<double> x;
-    for (int i = kHeaders - 2; i < kHeaders; ++i)
-        for (std::uint32_t s = 0; s < kHeaderBytes / 2; ++s) x.push_back(rec.samples(i)[s]);
-    const int bin = StrongestBin(x);
-    const double residual = ResidualOfSine(x, std::atoi(tone) / static_cast<double>(kRate));
-    std::printf("strongest bin %d Hz; left after the fitted tone: %.5f of its amplitude\n", bin,
-                residual);
+        std::vector<double> x;
+        for (int i = kHeaders - 2; i < kHeaders; ++i)
+            for (std::uint32_t s = 0; s < kHeaderBytes / 2; ++s) x.push_back(rec.samples(i)[s]);
+        bin = StrongestBin(x);
+        residual = ResidualOfSine(x, std::atoi(tone) / static_cast<double>(kRate));
+        std::printf("strongest bin %d Hz; left after the fitted tone: %.5f of its amplitude\n", bin,
+                    residual);
+    }
     EXPECT_NEAR(bin, std::atoi(tone), 1);
     // A digital tone recorded without gaps or reordering (under wine a few 1e-5 are left, with
     // the converter too); a lost or misplaced piece leaves a phase step.
