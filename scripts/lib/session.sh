@@ -3,14 +3,15 @@
 # sets app_pid and wid in the caller.
 
 # tonvault_start <program> <log file> [launcher]: starts the program (under the launcher, if one
-# is given) and waits up to 10 s for its window. Returns 1 with the reason on stderr when the
+# is given) and waits for its window, up to TONVAULT_START_SECONDS (default 10; the first start in
+# a fresh wine prefix takes longer). Returns 1 with the reason on stderr when the
 # program ends or no window comes.
 tonvault_start() {
   local program=$1 log=$2 launcher=${3:-}
   ${launcher:+"$launcher"} "$program" >"$log" 2>&1 &
   app_pid=$!
   wid=""
-  for _ in $(seq 100); do
+  for _ in $(seq $((${TONVAULT_START_SECONDS:-10} * 10))); do
     wid=$(xdotool search --onlyvisible --name '^Tonvault$' 2>/dev/null | head -n 1 || true)
     [ -n "$wid" ] && return 0
     if ! kill -0 "$app_pid" 2>/dev/null; then
