@@ -4,7 +4,6 @@
 #include <QApplication>
 #include <gtest/gtest.h>
 
-
 inline int RunQtTests(int argc, char** argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
     testing::InitGoogleTest(&argc, argv);
