@@ -39,7 +39,9 @@ void fFFT::Command2_Click() {
     const std::string name = File1->FileName().toStdString();
     // Compared as the library's folder compares names: on Windows "Default Noise" is the
     // protected sample's own file.
-    const analyser::SampleFolders folders = Folders();
+    analyser::SampleFolders folders = Folders();
+    // Asked of the folder once, for the check here and the one inside DeleteSample.
+    folders.namesIgnoreCase = analyser::NamesIgnoreCase(folders);
     if (!analyser::IsSafeSampleName(name) || !analyser::IsProtectedSample(folders, name)) {
         analyser::DeleteSample(folders, name);
         File1->Refresh();

@@ -2,7 +2,7 @@
 // elsewhere), the sample library's place and the analyser window.
 #include "analyser/fFFT.h"
 #include "analyser/library_location.h"
-#include "platform/durable_file.h"
+#include "platform/file_paths.h"
 #include "platform/wave_in.h"
 #ifdef _WIN32
 #include "platform/wave_in_winmm.h"
@@ -17,14 +17,11 @@
 
 namespace {
 
-std::filesystem::path FromQString(const QString& path) {
-    return std::filesystem::path(path.toStdU16String());
-}
-
 // Beside the program when it may write there, otherwise the user's data folder, e.g.
 // ~/.local/share/Tonvault/metals/ or %APPDATA%\Tonvault\metals\, seeded with the samples
 // that came with the program.
 QString LibraryBase() {
+    using platform::FromQString;
     const auto programDir = FromQString(QCoreApplication::applicationDirPath());
     const auto userDir =
         FromQString(QStandardPaths::writableLocation(QStandardPaths::AppDataLocation));
