@@ -15,13 +15,16 @@ double ConditionLevel(double value, std::span<const double> kernel, tColumnHisto
     // Reading from nuPos mod n onwards walks from the previous input to the oldest one; the
     // oldest slot is then overwritten, so the write position moves down one slot per call.
     // A position made negative by hand is taken as 0 rather than indexing out of the ring.
-    int32_t i = (history.nuPos < 0 ? 0 : history.nuPos) - 1;
+    // One division per call, not one per tap: this runs for every bin of every pass.
+    int32_t i = (history.nuPos < 0 ? 0 : history.nuPos) % n;
+    int32_t last = i;
     for (int32_t a = n - 1; a >= 0; --a) {
-        i = (i + 1) % n;
         sum = kernel[static_cast<size_t>(a)] * history.aValues[static_cast<size_t>(i)] + sum;
+        last = i;
+        i = i + 1 == n ? 0 : i + 1;
     }
-    history.nuPos = i;
-    history.aValues[static_cast<size_t>(i)] = value;
+    history.nuPos = last;
+    history.aValues[static_cast<size_t>(last)] = value;
     return sum;
 }
 

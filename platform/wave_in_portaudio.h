@@ -20,7 +20,11 @@ namespace platform {
 // headers, so the callback never waits on the conversion.
 class PortAudioWaveIn final : public WaveInBackend {
 public:
-    static constexpr unsigned long kFramesPerCallback = 256;
+    // About 23 ms at 44.1 kHz. Each callback wakes PortAudio's thread, libpulse's and our worker;
+    // 256 frames meant 170 wake-ups a second of each, which cost more than the analysis. A
+    // capture buffer lasts a second or more, so the coarser hand-over only moves its
+    // completion by up to one callback.
+    static constexpr unsigned long kFramesPerCallback = 1024;
 
     PortAudioWaveIn();
     ~PortAudioWaveIn() override;
