@@ -156,6 +156,7 @@ public:
             std::lock_guard lock(mutex_); // the callback is not running: the stream is stopped
             readPos_.store(0, std::memory_order_relaxed);
             writePos_.store(0, std::memory_order_relaxed);
+            wakeAt_.store(1); // the first callback: the worker then knows what to wait for
             if (convert_) resampler_.reset();
             paused_ = false;
         }
@@ -201,8 +202,9 @@ public:
 private:
     static constexpr std::size_t kChunk = 1024;
 
-    // Recording thread: copy into the ring, drop what does not fit, wake the worker. No lock, no
-    // allocation: the semaphore's release is one atomic add and, with a waiter, one futex wake.
+    // Recording thread: copy into the ring, drop what does not fit, and wake the worker when the
+    // ring reaches the position it asked for. No lock, no allocation: the semaphore's release is
+    // one atomic add and, with a waiter, one futex wake.
     void push(const std::int16_t* samples, unsigned long frames) {
         const std::size_t write = writePos_.load(std::memory_order_relaxed);
         const std::size_t read = readPos_.load(std::memory_order_acquire);
@@ -210,8 +212,11 @@ private:
         const std::size_t n = std::min<std::size_t>(frames, room);
         const std::size_t mask = ring_.size() - 1;
         for (std::size_t i = 0; i < n; ++i) ring_[(write + i) & mask] = samples[i];
-        writePos_.store(write + n, std::memory_order_release);
-        wake_.release();
+        // Sequentially consistent with the worker's store of wakeAt_ and its second look at
+        // writePos_: either this push sees the new position, or the worker sees this push.
+        writePos_.store(write + n);
+        const std::size_t at = wakeAt_.load();
+        if (write < at && write + n >= at) wake_.release();
     }
 
     void work() {
@@ -224,9 +229,27 @@ private:
         }
     }
 
-    // Everything that has arrived is converted at once, so each output sample (and each full
-    // header) is handed on as soon as the input it depends on is in.
+    // Everything that has arrived is converted at once. The worker then sleeps until the input
+    // that completes the front header has arrived (or the ring is half full), so each header is
+    // still handed on within one callback of its last sample, with one wake-up per header
+    // instead of one per callback. Without a header it looks at every callback, as bytes with
+    // nowhere to go are dropped, not kept for a header queued later.
     void drain() {
+        for (;;) {
+            convertArrived();
+            const std::size_t read = readPos_.load(std::memory_order_relaxed);
+            std::size_t needed = 1;
+            if (const std::size_t bytes = queue_.bytesToNextCompletion()) {
+                const std::size_t samples = (bytes + 1) / sizeof(std::int16_t);
+                needed = convert_ ? resampler_.inputFor(samples) : samples;
+            }
+            const std::size_t at = read + std::clamp<std::size_t>(needed, 1, ring_.size() / 2);
+            wakeAt_.store(at);
+            if (writePos_.load() < at) return;
+        }
+    }
+
+    void convertArrived() {
         const std::size_t mask = ring_.size() - 1;
         for (;;) {
             const std::size_t read = readPos_.load(std::memory_order_relaxed);
@@ -255,9 +278,10 @@ private:
     bool convert_ = false;
     WaveInResampler resampler_;
     std::string setUpError_;
-    // Counts the callbacks not yet looked at; the worker drains everything per wake-up, so a
+    // Counts the wake-ups not yet looked at; the worker drains everything per wake-up, so a
     // count above one only costs empty passes.
     std::counting_semaphore<> wake_{0};
+    std::atomic<std::size_t> wakeAt_{1}; // the ring position at which the worker is woken
     std::atomic<bool> recording_{false};
     std::atomic<bool> ended_{false};
     mutable std::mutex mutex_;

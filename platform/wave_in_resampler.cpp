@@ -141,6 +141,17 @@ std::size_t WaveInResampler::outputFor(std::size_t count) const {
     return static_cast<std::size_t>((count + 1) * phases_ / step_ + 2);
 }
 
+std::size_t WaveInResampler::inputFor(std::size_t outputs) const {
+    if (outputs == 0 || phases_ == 0) return 0;
+    // The last of them sits at input position `last`; like any output it is complete once input
+    // sample last + H has arrived.
+    const std::uint64_t advance = (outputPhase_ + (outputs - 1) * step_) / phases_;
+    const std::int64_t last = outputPosition_ + static_cast<std::int64_t>(advance);
+    const std::int64_t end = historyStart_ + static_cast<std::int64_t>(filled_);
+    const std::int64_t missing = last + static_cast<std::int64_t>(half_) + 1 - end;
+    return missing > 0 ? static_cast<std::size_t>(missing) : 0;
+}
+
 double WaveInResampler::delaySeconds() const {
     return inRate_ ? static_cast<double>(half_) / inRate_ : 0.0;
 }

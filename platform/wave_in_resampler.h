@@ -37,6 +37,9 @@ public:
                         std::size_t capacity);
     // The most output samples `count` input samples can complete.
     std::size_t outputFor(std::size_t count) const;
+    // How many more input samples complete the next `outputs` output samples (0 when they
+    // already are), so that a caller can wait for that much input before converting.
+    std::size_t inputFor(std::size_t outputs) const;
     // How long an input sample waits in the filter before its output can be handed out.
     double delaySeconds() const;
     // Taps per output sample (the filter's length in input samples).

@@ -113,6 +113,30 @@ TEST(Resampler, ResetStartsAFreshRecordingAndChunkingDoesNotMatter) {
     EXPECT_EQ(a, b);
 }
 
+// A worker that waits for inputFor(k) samples must get exactly k outputs: one sample fewer
+// would leave the last of them (and a capture buffer) unfinished until the next batch.
+TEST(Resampler, InputForSaysExactlyHowMuchInputCompletesTheNextOutputs) {
+    for (const auto& [in, out] : {std::pair{44100u, 2048u}, {48000u, 8192u}, {44100u, 32768u}}) {
+        WaveInResampler r;
+        ASSERT_TRUE(r.setUp(in, out));
+        const auto x = Sine(440, in, 3 * in, 10000);
+        std::vector<std::int16_t> y(r.outputFor(x.size()));
+        std::size_t at = 0;
+        for (const std::size_t want : {std::size_t{1}, std::size_t{out}, std::size_t{7},
+                                       std::size_t{out / 3}, std::size_t{1}}) {
+            const std::size_t need = r.inputFor(want);
+            ASSERT_GT(need, 0u);
+            ASSERT_LE(at + need, x.size());
+            EXPECT_EQ(r.process(&x[at], need - 1, y.data(), y.size()), want - 1)
+                << in << " -> " << out << ", " << want << " outputs";
+            EXPECT_EQ(r.inputFor(1), 1u);
+            EXPECT_EQ(r.process(&x[at + need - 1], 1, y.data(), y.size()), 1u);
+            at += need;
+        }
+        EXPECT_EQ(r.inputFor(0), 0u);
+    }
+}
+
 TEST(Resampler, RatesItCannotServeAreRefusedWithAReason) {
     WaveInResampler r;
     EXPECT_FALSE(r.setUp(0, 2048));
