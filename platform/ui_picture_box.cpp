@@ -166,8 +166,15 @@ void PictureBox::drawLine(int x0, int y0, int x1, int y1, std::uint32_t rgb) con
 }
 
 void PictureBox::LineTo(double x, double y) {
-    const PendingLine line{toPixelX(CurrentX), toPixelY(CurrentY), toPixelX(x), toPixelY(y),
+    // A connected trace starts each line where the last one ended, whose pixel is known, unless
+    // the point was moved or the scale or size changed in between.
+    const TraceEnd& end = traceEnd_;
+    const bool fromEnd = CurrentX == end.x && CurrentY == end.y &&
+                         scaleHeight_ == end.scaleHeight && image_.height() == end.height;
+    const PendingLine line{fromEnd ? end.px : toPixelX(CurrentX),
+                           fromEnd ? end.py : toPixelY(CurrentY), toPixelX(x), toPixelY(y),
                            ColourToArgb(fore_)};
+    traceEnd_ = {x, y, scaleHeight_, image_.height(), line.x1, line.y1};
     CurrentX = x;
     CurrentY = y;
     if (image_.isNull()) return;

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <limits>
 #include <vector>
 
 #include "platform/ui_controls.h"
@@ -99,6 +100,12 @@ private:
         std::uint32_t rgb;
     };
 
+    // Where the last line ended, in scale units and in pixels, and under which scale.
+    struct TraceEnd {
+        double x, y, scaleHeight;
+        int height, px, py;
+    };
+
     void resizeImage(int width, int height);
     int toPixelX(double x) const;
     int toPixelY(double y) const;
@@ -122,6 +129,7 @@ private:
     std::int32_t back_;
     std::int32_t fore_ = 0;
     double scaleHeight_ = 0; // 0: pixels
+    TraceEnd traceEnd_{std::numeric_limits<double>::quiet_NaN(), 0, 0, 0, 0, 0};
     // Rows (of the picture) already handed to Qt for repainting since the last paint.
     int updateTop_ = 0;
     int updateBottom_ = -1;

@@ -98,6 +98,24 @@ TEST(PictureBoxTest, ScaleHeightMapsUserUnitsToRows) {
     EXPECT_EQ(At(box, 1, 2), 0xFF0000u);
 }
 
+// A line starts where the current point lies now, in the scale of now: not where the last line
+// ended, when the scale, the size or the point itself changed in between.
+TEST(PictureBoxTest, ALineStartsAtTheCurrentPointInTheCurrentScale) {
+    PictureBox box(nullptr, 0);
+    box.Move(0, 0, 30, 100);
+    box.setForeColor(kRed);
+    box.LineTo(10, 50);
+    box.setScaleHeight(200); // y = 50 is now row 25
+    box.LineTo(20, 50);
+    for (int x = 10; x < 20; ++x) EXPECT_EQ(At(box, x, 25), 0xFF0000u) << x;
+    box.Move(0, 0, 30, 50); // and now row 12.5, rounded to 12
+    box.LineTo(25, 50);
+    for (int x = 20; x < 25; ++x) EXPECT_EQ(At(box, x, 12), 0xFF0000u) << x;
+    box.CurrentY = 100; // row 25 again
+    box.LineTo(29, 100);
+    for (int x = 25; x < 29; ++x) EXPECT_EQ(At(box, x, 25), 0xFF0000u) << x;
+}
+
 TEST(PictureBoxTest, LinesSetEveryPixelButTheLastAndClsResets) {
     PictureBox box(nullptr, 0);
     box.Move(0, 0, 6, 6);
