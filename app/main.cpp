@@ -42,8 +42,11 @@ int main(int argc, char** argv) {
     // Each pass changes a strip three rows high. Through X's shared memory Qt waits for the
     // server to finish with the segment at every flush, a round trip that cost this program more
     // than its whole analysis; sending the strip over the socket costs the server and us about
-    // half. A user's own choice stands.
-    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM")) qputenv("QT_XCB_NO_MITSHM", "1");
+    // half. A user's own choice stands; Qt reads any value as "no", so "0" is taken to mean "yes".
+    if (!qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"))
+        qputenv("QT_XCB_NO_MITSHM", "1");
+    else if (qgetenv("QT_XCB_NO_MITSHM") == "0")
+        qunsetenv("QT_XCB_NO_MITSHM");
     // The user's data folder is named after the application; no organisation folder above it.
     QCoreApplication::setApplicationName("Tonvault");
     QCoreApplication::setOrganizationName(QString());
