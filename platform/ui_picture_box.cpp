@@ -3,10 +3,13 @@
 #include "platform/colour.h"
 #include "platform/rounding.h"
 
+#include <QAbstractEventDispatcher>
+#include <QBackingStore>
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QWindow>
 
 #include <algorithm>
 #include <cmath>
@@ -34,6 +37,10 @@ PictureBox::PictureBox(QWidget* parent, std::int32_t backColour)
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
     resizeImage(0, 0);
+    // Pixels no scroll has taken to the screen are shown before the program sleeps.
+    if (auto* dispatcher = QAbstractEventDispatcher::instance())
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                [this] { tellPixels(); });
 }
 
 void PictureBox::Move(int left, int top, int width, int height) {
@@ -133,7 +140,52 @@ void PictureBox::SetPixel(int x, int y, std::int32_t packed) {
     if (x < 0 || y < 0 || x >= image_.width() || y >= image_.height()) return;
     settle();
     row(y)[x] = ColourToArgb(packed);
-    changed(y, y);
+    if (pixelTop_ > pixelBottom_) {
+        pixelTop_ = pixelBottom_ = y;
+    } else {
+        pixelTop_ = std::min(pixelTop_, y);
+        pixelBottom_ = std::max(pixelBottom_, y);
+    }
+}
+
+void PictureBox::tellPixels() {
+    if (pixelTop_ > pixelBottom_) return;
+    const int top = pixelTop_, bottom = pixelBottom_;
+    pixelTop_ = 0;
+    pixelBottom_ = -1;
+    changed(top, bottom);
+}
+
+bool PictureBox::scrollOnScreen(const QRect& open) {
+    QWidget* top = window();
+    QBackingStore* store = top->backingStore();
+    QWindow* handle = top->windowHandle();
+    if (!store || !handle || !handle->isExposed() || store->size() != top->size() ||
+        open.height() < 2)
+        return false;
+    const QPoint offset = mapTo(top, QPoint());
+    const QRect area = open.translated(offset);
+    if (!store->scroll(QRegion(area), 0, 1)) return false;
+    // The scroll left row 0 of the open part as it was; the rows SetPixel wrote (already moved
+    // with the picture) are drawn from the image.
+    QRect rows(open.left(), open.top(), open.width(), 1);
+    if (pixelTop_ <= pixelBottom_)
+        rows |= QRect(open.left(), pixelTop_, open.width(), pixelBottom_ - pixelTop_ + 1);
+    rows &= open;
+    pixelTop_ = 0;
+    pixelBottom_ = -1;
+    const QRegion painted(rows.translated(offset));
+    store->beginPaint(painted);
+    if (QPaintDevice* device = store->paintDevice()) {
+        QPainter painter(device);
+        painter.setClipRegion(painted);
+        painter.translate(offset);
+        drawRows(painter, rows);
+    }
+    store->endPaint();
+    store->flush(QRegion(area), handle);
+    ++screenScrolls_;
+    return true;
 }
 
 void PictureBox::PSet(double x, double y, std::int32_t packed) {
@@ -228,10 +280,21 @@ void PictureBox::CopyDownOnePixel(int width, int height) {
         // repaints the lot as well when a sibling covers part of the box (the sample picture
         // covers the waterfall's last rows), so only the uncovered part is scrolled: what lies
         // under the sibling is not on the screen and is painted from the image when uncovered.
+        if (pixelBottom_ >= pixelTop_) {
+            pixelTop_ = std::min(pixelTop_ + 1, h - 1);
+            pixelBottom_ = std::min(pixelBottom_ + 1, h - 1);
+        }
         if (isVisible() && QWidget::width() == w && QWidget::height() == h) {
             const QRegion open = visibleRegion();
+            // With no repaint of ours pending at Qt, the screen is moved and the new rows shown
+            // right here; otherwise Qt moves its pending repaints with the pixels.
+            if (updateTop_ > updateBottom_ && open.rectCount() == 1 &&
+                scrollOnScreen(open.boundingRect()))
+                return;
             scroll(0, 1, open.rectCount() == 1 ? open.boundingRect() : rect());
+            tellPixels();
         } else {
+            tellPixels();
             changedAll();
         }
         return;
@@ -302,6 +365,18 @@ void PictureBox::paintEvent(QPaintEvent* event) {
     updateBottom_ = -1;
     QPainter painter(this);
     const QRect area = event->rect() & image_.rect();
+    if (screenScrolls_ > 0) {
+        // Qt may have meant these rows before some of the scrolls it did not see: the rows they
+        // have moved to are painted too, on the next round.
+        const int moved = std::min(screenScrolls_, image_.height());
+        screenScrolls_ = 0;
+        if (!area.isEmpty()) changed(area.top() + 1, area.bottom() + moved);
+    }
+    drawRows(painter, area);
+}
+
+void PictureBox::drawRows(QPainter& painter, const QRect& rows) const {
+    const QRect area = rows & image_.rect();
     if (area.isEmpty()) return;
     // The picture's rows from area.top() on, in two runs where the ring wraps.
     const int h = image_.height();

@@ -21,6 +21,8 @@
 
 #include "platform/ui_controls.h"
 
+class QPainter;
+
 namespace platform {
 
 class PictureBox : public QWidget {
@@ -60,6 +62,8 @@ public:
     // Sets one pixel (in scale units); the point becomes the current point.
     void PSet(double x, double y, std::int32_t packed);
     // Sets one pixel given in pixels, straight into the image's scan line; out of range is ignored.
+    // It reaches the screen with the next CopyDownOnePixel, or else before the program next waits
+    // for events.
     void SetPixel(int x, int y, std::int32_t packed);
     // Writes text in the fore colour with its top-left corner at the current point, then moves
     // the current point to the start of the next line.
@@ -107,6 +111,8 @@ private:
     };
 
     void resizeImage(int width, int height);
+    // Paints the picture's rows in `rows` (box coordinates) at the same place.
+    void drawRows(QPainter& painter, const QRect& rows) const;
     int toPixelX(double x) const;
     int toPixelY(double y) const;
     double fromPixelY(int py) const;
@@ -118,6 +124,12 @@ private:
     void unturn() const;
     void changed(int top, int bottom);
     void changedAll() { changed(0, image_.height() - 1); }
+    // Hands the rows SetPixel wrote to Qt's repainting.
+    void tellPixels();
+    // Moves the uncovered part `open` of the box one row down in the window's backing store, draws
+    // the rows that changed and shows them, all at once and without Qt's repaint request (an
+    // event-loop round trip per pass). False, with nothing done, where the backing store cannot.
+    bool scrollOnScreen(const QRect& open);
 
     // Kept in order as the pixels of the image; mutable because readers settle the pending
     // drawing and may unturn the ring, neither of which changes what the picture shows.
@@ -133,6 +145,12 @@ private:
     // Rows (of the picture) already handed to Qt for repainting since the last paint.
     int updateTop_ = 0;
     int updateBottom_ = -1;
+    // Rows SetPixel wrote that neither Qt nor the screen has been given yet.
+    int pixelTop_ = 0;
+    int pixelBottom_ = -1;
+    // Screen scrolls done behind Qt's back since the last paint: a repaint Qt had pending from
+    // before them is for rows that have moved on by up to this many.
+    int screenScrolls_ = 0;
 };
 
 } // namespace platform

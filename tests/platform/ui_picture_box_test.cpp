@@ -6,10 +6,12 @@
 #include "platform/colour.h"
 
 #include <QApplication>
+#include <QEventLoop>
 #include <QFile>
 #include <QPainter>
 #include <QScreen>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -358,6 +360,29 @@ TEST(PictureBoxRingTest, TheScreenShowsThePictureAfterScrollsTextAndClears) {
     box.SetPixel(3, 4, kRed);
     QApplication::processEvents();
     EXPECT_EQ(OnScreen(window, box), box.Image());
+}
+
+// A pass of pixels and a scroll shows itself at once: the loop need not wait for an event round
+// trip to see its row. Pixels written without a scroll reach the screen before the program sleeps.
+TEST(PictureBoxRingTest, APassReachesTheScreenWithoutAnEventRoundTrip) {
+    QWidget window;
+    window.resize(60, 40);
+    PictureBox box(&window, 0);
+    box.Move(5, 3, 40, 30);
+    window.show();
+    QApplication::processEvents();
+    if (OnScreen(window, box).isNull()) GTEST_SKIP() << "this platform cannot grab windows";
+    for (int pass = 0; pass < 40; ++pass) {
+        for (int x = 0; x < box.ScaleWidth(); ++x) box.SetPixel(x, 1, PassColour(pass, x));
+        box.CopyDownOnePixel(box.ScaleWidth(), box.PixelHeight());
+        ASSERT_EQ(OnScreen(window, box), box.Image()) << "pass " << pass;
+    }
+    box.SetPixel(7, 9, kRed);
+    QEventLoop loop; // a loop that sleeps, as the program's does between passes
+    QTimer::singleShot(20, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(OnScreen(window, box), box.Image());
+    EXPECT_EQ(At(box, 7, 9), 0xFF0000u);
 }
 
 // ---- drawing that waits ---------------------------------------------------------------------
