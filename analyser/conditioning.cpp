@@ -15,8 +15,9 @@ double ConditionLevel(double value, std::span<const double> kernel, tColumnHisto
     // Reading from nuPos mod n onwards walks from the previous input to the oldest one; the
     // oldest slot is then overwritten, so the write position moves down one slot per call.
     // A position made negative by hand is taken as 0 rather than indexing out of the ring.
-    // One division per call, not one per tap: this runs for every bin of every pass.
-    int32_t i = (history.nuPos < 0 ? 0 : history.nuPos) % n;
+    // No division in the usual case: this runs for every bin of every pass.
+    int32_t i = history.nuPos < 0 ? 0 : history.nuPos;
+    if (i >= n) i %= n;
     int32_t last = i;
     for (int32_t a = n - 1; a >= 0; --a) {
         sum = kernel[static_cast<size_t>(a)] * history.aValues[static_cast<size_t>(i)] + sum;

@@ -56,6 +56,7 @@ void PictureBox::resizeImage(int width, int height) {
     unturn();
     if (width == 0 || height == 0) {
         image_ = QImage();
+        rows_ = 0;
         changedAll();
         return;
     }
@@ -66,6 +67,7 @@ void PictureBox::resizeImage(int width, int height) {
     for (int y = 0; y < h; ++y)
         std::memcpy(next.scanLine(y), image_.constScanLine(y), static_cast<size_t>(w) * 4);
     image_ = std::move(next);
+    rows_ = height;
     changedAll();
 }
 
@@ -83,7 +85,7 @@ int PictureBox::toPixelX(double x) const {
 
 int PictureBox::toPixelY(double y) const {
     if (scaleHeight_ == 0) return ToPixel(y);
-    return ToPixel(y * image_.height() / scaleHeight_);
+    return ToPixel(y * rows_ / scaleHeight_);
 }
 
 double PictureBox::fromPixelY(int py) const {
@@ -344,6 +346,9 @@ bool PictureBox::SetPicture(const QImage& source) {
 }
 
 void PictureBox::changed(int top, int bottom) {
+    // A hidden box is painted whole when it is shown; a hidden trace redrawn every pass need not
+    // tell Qt anything.
+    if (!isVisible()) return;
     // Many pixel writes per pass: Qt hears only of rows it has not been told about since the
     // last paint.
     top = std::max(top, 0);

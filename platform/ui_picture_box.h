@@ -135,6 +135,7 @@ private:
     // drawing and may unturn the ring, neither of which changes what the picture shows.
     mutable QImage image_;
     mutable int top_ = 0; // scan line of the picture's row 0
+    int rows_ = 0;        // image_.height(), which is not inline, for the per-point scaling
     mutable std::vector<PendingLine> pending_;
     mutable bool clearPending_ = false; // fill with clearColour_ before the pending lines
     mutable std::uint32_t clearColour_ = 0;
