@@ -318,14 +318,24 @@ QImage OnScreen(QWidget& window, const PictureBox& box) {
         .convertToFormat(QImage::Format_RGB32);
 }
 
-TEST(PictureBoxRingTest, TheScreenShowsThePictureAfterScrollsTextAndClears) {
+// A 40 x 30 box in a shown window, with the window's first paint done.
+struct ShownBox {
     QWidget window;
-    window.resize(60, 40);
-    PictureBox box(&window, 0);
-    box.Move(5, 3, 40, 30);
-    window.show();
-    QApplication::processEvents();
-    if (OnScreen(window, box).isNull()) GTEST_SKIP() << "this platform cannot grab windows";
+    PictureBox box{&window, 0};
+    ShownBox() {
+        window.resize(60, 40);
+        box.Move(5, 3, 40, 30);
+        window.show();
+        QApplication::processEvents();
+    }
+    QImage screen() { return OnScreen(window, box); }
+};
+
+TEST(PictureBoxRingTest, TheScreenShowsThePictureAfterScrollsTextAndClears) {
+    ShownBox shown;
+    QWidget& window = shown.window;
+    PictureBox& box = shown.box;
+    if (shown.screen().isNull()) GTEST_SKIP() << "this platform cannot grab windows";
     PlainPicture plain(40, 30);
     for (int pass = 0; pass < 200; ++pass) {
         Pass(box, plain, pass);
@@ -365,13 +375,10 @@ TEST(PictureBoxRingTest, TheScreenShowsThePictureAfterScrollsTextAndClears) {
 // A pass of pixels and a scroll shows itself at once: the loop need not wait for an event round
 // trip to see its row. Pixels written without a scroll reach the screen before the program sleeps.
 TEST(PictureBoxRingTest, APassReachesTheScreenWithoutAnEventRoundTrip) {
-    QWidget window;
-    window.resize(60, 40);
-    PictureBox box(&window, 0);
-    box.Move(5, 3, 40, 30);
-    window.show();
-    QApplication::processEvents();
-    if (OnScreen(window, box).isNull()) GTEST_SKIP() << "this platform cannot grab windows";
+    ShownBox shown;
+    QWidget& window = shown.window;
+    PictureBox& box = shown.box;
+    if (shown.screen().isNull()) GTEST_SKIP() << "this platform cannot grab windows";
     for (int pass = 0; pass < 40; ++pass) {
         for (int x = 0; x < box.ScaleWidth(); ++x) box.SetPixel(x, 1, PassColour(pass, x));
         box.CopyDownOnePixel(box.ScaleWidth(), box.PixelHeight());
