@@ -224,11 +224,11 @@ void PictureBox::LineTo(double x, double y) {
     // the point was moved or the scale or size changed in between.
     const TraceEnd& end = traceEnd_;
     const bool fromEnd = CurrentX == end.x && CurrentY == end.y &&
-                         scaleHeight_ == end.scaleHeight && image_.height() == end.height;
+                         scaleHeight_ == end.scaleHeight && rows_ == end.height;
     const PendingLine line{fromEnd ? end.px : toPixelX(CurrentX),
                            fromEnd ? end.py : toPixelY(CurrentY), toPixelX(x), toPixelY(y),
                            ColourToArgb(fore_)};
-    traceEnd_ = {x, y, scaleHeight_, image_.height(), line.x1, line.y1};
+    traceEnd_ = {x, y, scaleHeight_, rows_, line.x1, line.y1};
     CurrentX = x;
     CurrentY = y;
     if (image_.isNull()) return;
