@@ -167,24 +167,32 @@ bool PictureBox::scrollOnScreen(const QRect& open) {
         return false;
     const QPoint offset = mapTo(top, QPoint());
     const QRect area = open.translated(offset);
+    // Row 0 of the picture took a copy of what it held; rows SetPixel wrote have moved with the
+    // picture (see CopyDownOnePixel), so a pixel row 1 means row 0 was written before the turn.
+    const bool keptRowStale = open.top() > 0 || pixelTop_ == 1;
     if (!store->scroll(QRegion(area), 0, 1)) return false;
-    // The scroll left row 0 of the open part as it was; the rows SetPixel wrote (already moved
-    // with the picture) are drawn from the image.
-    QRect rows(open.left(), open.top(), open.width(), 1);
+    // The scroll left the open part's first row as it was; only that row where it is stale and
+    // the rows SetPixel wrote are drawn from the image.
+    QRect rows;
+    if (keptRowStale) rows = QRect(open.left(), open.top(), open.width(), 1);
     if (pixelTop_ <= pixelBottom_)
         rows |= QRect(open.left(), pixelTop_, open.width(), pixelBottom_ - pixelTop_ + 1);
     rows &= open;
     pixelTop_ = 0;
     pixelBottom_ = -1;
-    const QRegion painted(rows.translated(offset));
-    store->beginPaint(painted);
-    if (QPaintDevice* device = store->paintDevice()) {
-        QPainter painter(device);
-        painter.setClipRegion(painted);
-        painter.translate(offset);
-        drawRows(painter, rows);
+    if (!rows.isEmpty()) {
+        const QRegion painted(rows.translated(offset));
+        store->beginPaint(painted);
+        if (!copyRows(store->paintDevice(), rows, offset)) {
+            if (QPaintDevice* device = store->paintDevice()) {
+                QPainter painter(device);
+                painter.setClipRegion(painted);
+                painter.translate(offset);
+                drawRows(painter, rows);
+            }
+        }
+        store->endPaint();
     }
-    store->endPaint();
     store->flush(QRegion(area), handle);
     ++screenScrolls_;
     return true;
@@ -394,6 +402,28 @@ void PictureBox::drawRows(QPainter& painter, const QRect& rows) const {
                           QRect(area.left(), line, area.width(), run));
         y += run;
     }
+}
+
+bool PictureBox::copyRows(QPaintDevice* device, const QRect& rows, const QPoint& offset) const {
+    // The window's backing store is an image of the window's pixels on the usual raster paths;
+    // an opaque RGB32 pixel is the same word in the 32-bit formats it uses, so the rows are
+    // copied as they are, without a painter (which is most of the cost of a one-row paint).
+    if (!device || device->devType() != QInternal::Image) return false;
+    auto* target = static_cast<QImage*>(device);
+    const QImage::Format format = target->format();
+    if ((format != QImage::Format_RGB32 && format != QImage::Format_ARGB32_Premultiplied &&
+         format != QImage::Format_ARGB32) ||
+        target->devicePixelRatio() != 1.0)
+        return false;
+    const QRect area = rows & image_.rect();
+    if (area.isEmpty()) return true;
+    const QRect at = area.translated(offset);
+    if (!target->rect().contains(at)) return false;
+    const auto bytes = static_cast<std::size_t>(area.width()) * 4;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+        std::memcpy(reinterpret_cast<std::uint32_t*>(target->scanLine(y + offset.y())) + at.left(),
+                    row(y) + area.left(), bytes);
+    return true;
 }
 
 void PictureBox::resizeEvent(QResizeEvent* event) {

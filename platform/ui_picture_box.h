@@ -113,6 +113,8 @@ private:
     void resizeImage(int width, int height);
     // Paints the picture's rows in `rows` (box coordinates) at the same place.
     void drawRows(QPainter& painter, const QRect& rows) const;
+    // The same straight into a backing store's image at `offset`; false where it is not one.
+    bool copyRows(QPaintDevice* device, const QRect& rows, const QPoint& offset) const;
     int toPixelX(double x) const;
     int toPixelY(double y) const;
     double fromPixelY(int py) const;

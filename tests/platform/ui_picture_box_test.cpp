@@ -384,6 +384,27 @@ TEST(PictureBoxRingTest, APassReachesTheScreenWithoutAnEventRoundTrip) {
         box.CopyDownOnePixel(box.ScaleWidth(), box.PixelHeight());
         ASSERT_EQ(OnScreen(window, box), box.Image()) << "pass " << pass;
     }
+    // Only changed rows are drawn: row 0 when it was written before the scroll, any row written.
+    for (int pass = 40; pass < 50; ++pass) {
+        box.SetPixel(pass % 40, 0, PassColour(pass, 0));
+        box.SetPixel(3, pass % 30, PassColour(pass, 1));
+        box.CopyDownOnePixel(box.ScaleWidth(), box.PixelHeight());
+        ASSERT_EQ(OnScreen(window, box), box.Image()) << "pass " << pass;
+    }
+    // With the first rows covered, the first uncovered row keeps a stale copy after a scroll.
+    QWidget cover(&window);
+    cover.setAutoFillBackground(true);
+    cover.setGeometry(5, 3, 40, 4);
+    cover.show();
+    QApplication::processEvents();
+    for (int pass = 50; pass < 60; ++pass) {
+        for (int x = 0; x < box.ScaleWidth(); ++x) box.SetPixel(x, 1, PassColour(pass, x));
+        box.CopyDownOnePixel(box.ScaleWidth(), box.PixelHeight());
+        ASSERT_EQ(OnScreen(window, box).copy(0, 4, 40, 26), box.Image().copy(0, 4, 40, 26))
+            << "pass " << pass;
+    }
+    cover.hide();
+    QApplication::processEvents();
     box.SetPixel(7, 9, kRed);
     QEventLoop loop; // a loop that sleeps, as the program's does between passes
     QTimer::singleShot(20, &loop, &QEventLoop::quit);
