@@ -356,6 +356,10 @@ void fFFT::PassDraw() {
     const std::int32_t lastBin = std::min({nuLastBin, loopSamples_ - 1, firstBin + nuWaterWidth});
     columnCounter_ = 0;
     listedCounter_ = 0;
+    const std::int32_t threshold = VScroll1->Value(); // no handler runs inside the pass
+    // The row's colours are gathered and set in one go; the spectrum trace is another picture,
+    // so the order between the two does not matter. Grows once, then is reused.
+    rowColours_.resize(static_cast<std::size_t>(std::max(lastBin - firstBin + 1, 0)));
     for (std::int32_t j = firstBin; j <= lastBin; ++j) {
         const double v = oFourier->ComplexOut(j + 1);
         nuLevel = ConditionBin(v, columnCounter_);
@@ -363,13 +367,15 @@ void fFFT::PassDraw() {
         picSpectrum->LineTo(static_cast<float>(columnCounter_),
                             static_cast<float>(baseline - nuGain * nuLevel));
         if (analyser::InHumBand(j, {nuHumFirst, nuHumLast})) nuLevel = nuLevel / nuHumDivisor;
-        picWaterfall->SetPixel(columnCounter_, 1, LevelToColour(nuContrast * nuLevel + nuBright));
-        if (analyser::AboveThreshold(VScroll1->Value(), nuLevel, nuContrast, nuBright))
+        rowColours_[static_cast<std::size_t>(columnCounter_)] =
+            LevelToColour(nuContrast * nuLevel + nuBright);
+        if (analyser::AboveThreshold(threshold, nuLevel, nuContrast, nuBright))
             List1->AddNumber(listedCounter_);
         ++columnCounter_;
         ++listedCounter_;
     }
 
+    picWaterfall->SetPixelRow(1, rowColours_);
     picWaterfall->CopyDownOnePixel(nuWaterWidth, nuWaterHeight);
 
     analyser::FormatTimeText(TimeOfDay(), timeText_);

@@ -6,6 +6,10 @@
 #include <cstdint>
 #include <limits>
 
+#if defined(__SSE2__) || defined(_M_X64)
+#include <emmintrin.h>
+#endif
+
 namespace platform {
 
 // Rounds to the nearest integer, halves to the even neighbour (42.5 -> 42, 127.5 -> 128),
@@ -13,6 +17,12 @@ namespace platform {
 // above INT32_MAX (or +inf) gives INT32_MAX, below INT32_MIN (or -inf) gives INT32_MIN,
 // and NaN gives 0, so a bad level can never turn into undefined behaviour.
 inline std::int32_t rnd(double x) {
+#if defined(__SSE2__) || defined(_M_X64)
+    // The conversion instruction rounds as the current mode says, as nearbyint does, and runs
+    // inline: this is called several times for every bin of every pass. Inside this open range
+    // the result is representable, so it is exactly nearbyint's; NaN fails both compares.
+    if (x > -2147483648.0 && x < 2147483647.0) return _mm_cvtsd_si32(_mm_set_sd(x));
+#endif
     if (std::isnan(x)) return 0;
     const double r = std::nearbyint(x);
     if (r >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();

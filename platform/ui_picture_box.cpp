@@ -142,12 +142,25 @@ void PictureBox::SetPixel(int x, int y, std::int32_t packed) {
     if (x < 0 || y < 0 || x >= image_.width() || y >= image_.height()) return;
     settle();
     row(y)[x] = ColourToArgb(packed);
+    notePixelRow(y);
+}
+
+void PictureBox::notePixelRow(int y) {
     if (pixelTop_ > pixelBottom_) {
         pixelTop_ = pixelBottom_ = y;
     } else {
         pixelTop_ = std::min(pixelTop_, y);
         pixelBottom_ = std::max(pixelBottom_, y);
     }
+}
+
+void PictureBox::SetPixelRow(int y, std::span<const std::int32_t> packed) {
+    const auto n = std::min(packed.size(), static_cast<std::size_t>(image_.width()));
+    if (n == 0 || y < 0 || y >= image_.height()) return;
+    settle();
+    std::uint32_t* line = row(y);
+    for (std::size_t x = 0; x < n; ++x) line[x] = ColourToArgb(packed[x]);
+    notePixelRow(y);
 }
 
 void PictureBox::tellPixels() {

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <limits>
+#include <span>
 #include <vector>
 
 #include "platform/ui_controls.h"
@@ -65,6 +66,8 @@ public:
     // It reaches the screen with the next CopyDownOnePixel, or else before the program next waits
     // for events.
     void SetPixel(int x, int y, std::int32_t packed);
+    // SetPixel(x, y, packed[x]) for every x of the span, at once.
+    void SetPixelRow(int y, std::span<const std::int32_t> packed);
     // Writes text in the fore colour with its top-left corner at the current point, then moves
     // the current point to the start of the next line.
     void Print(const QString& text);
@@ -126,6 +129,8 @@ private:
     void unturn() const;
     void changed(int top, int bottom);
     void changedAll() { changed(0, image_.height() - 1); }
+    // Notes that SetPixel wrote row y.
+    void notePixelRow(int y);
     // Hands the rows SetPixel wrote to Qt's repainting.
     void tellPixels();
     // Moves the uncovered part `open` of the box one row down in the window's backing store, draws

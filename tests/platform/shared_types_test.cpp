@@ -8,6 +8,8 @@
 
 #include <cmath>
 #include <limits>
+#include <random>
+#include <vector>
 
 using namespace platform;
 
@@ -38,6 +40,38 @@ TEST(SharedTypesTest, RoundingTakesHalvesToEvenAndSaturates) {
               std::numeric_limits<std::int32_t>::max());
     EXPECT_EQ(rnd(std::nan("")), 0);
     EXPECT_EQ(rnd(2147483646.5), 2147483646);
+}
+
+TEST(SharedTypesTest, RoundingEqualsNearbyintEverywhereInRangeAndAtItsEdges) {
+    const auto reference = [](double x) -> std::int32_t {
+        if (std::isnan(x)) return 0;
+        const double r = std::nearbyint(x);
+        if (r >= 2147483647.0) return std::numeric_limits<std::int32_t>::max();
+        if (r <= -2147483648.0) return std::numeric_limits<std::int32_t>::min();
+        return static_cast<std::int32_t>(r);
+    };
+    std::vector<double> values = {
+        2147483647.0,  2147483646.5,  2147483646.7, 2147483647.5, -2147483648.0, -2147483647.5,
+        -2147483648.5, -2147483648.7, -0.5,         0.5,          1.5,           -1.5,
+        -0.0,          254.5,         255.5,        1e-310,       -1e-310};
+    for (double v : {2147483647.0, -2147483648.0, 0.5, 127.5})
+        for (int steps = 1; steps < 4; ++steps) {
+            double up = v, down = v;
+            for (int i = 0; i < steps; ++i) {
+                up = std::nextafter(up, HUGE_VAL);
+                down = std::nextafter(down, -HUGE_VAL);
+            }
+            values.push_back(up);
+            values.push_back(down);
+        }
+    std::mt19937_64 random(11);
+    std::uniform_real_distribution<double> wide(-3e9, 3e9), narrow(-300, 300);
+    for (int i = 0; i < 100000; ++i) {
+        values.push_back(wide(random));
+        values.push_back(narrow(random));
+        values.push_back(std::round(narrow(random)) + 0.5); // ties
+    }
+    for (double v : values) ASSERT_EQ(rnd(v), reference(v)) << std::hexfloat << v;
 }
 
 } // namespace

@@ -54,6 +54,20 @@ TEST(PictureBoxTest, PixelsArePackedColoursAndOutsideWritesAreIgnored) {
     for (int y = 0; y < 6; ++y)
         for (int x = 0; x < 8; ++x) blue += At(box, x, y) == 0x0000FFu;
     EXPECT_EQ(blue, 0);
+
+    // A whole row at once: from column 0, the part beyond the picture dropped, a row outside
+    // ignored, and on a turned ring the row the reader sees.
+    const std::vector<std::int32_t> ten = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10};
+    box.CopyDownOnePixel();
+    box.SetPixelRow(4, ten);
+    box.SetPixelRow(-1, ten);
+    box.SetPixelRow(6, ten);
+    box.SetPixelRow(1, std::span(ten).first(3));
+    for (int x = 0; x < 8; ++x) EXPECT_EQ(At(box, x, 4), static_cast<std::uint32_t>(x + 1) << 16);
+    EXPECT_EQ(At(box, 2, 1), 3u << 16);
+    EXPECT_EQ(At(box, 3, 1), 0u);
+    EXPECT_EQ(At(box, 3, 4), 4u << 16) << "the red pixel moved from row 3 to 4 and was replaced";
+    EXPECT_EQ(At(box, 2, 5), 0u);
 }
 
 TEST(PictureBoxTest, CopyDownKeepsRowZeroMovesTheRestAndClips) {
