@@ -171,6 +171,34 @@ void PictureBox::tellPixels() {
     changed(top, bottom);
 }
 
+QRegion PictureBox::openRegion() const {
+    // The part of the box no sibling covers, as visibleRegion gives it. Working that out costs
+    // more than the rest of a pass's scroll, so where nothing above the box or any of its
+    // ancestors overlaps it (the usual case) it is only the box clipped by its ancestors.
+    QRect open = rect();
+    QPoint at;
+    for (const QObject* child : children()) {
+        const auto* w = qobject_cast<const QWidget*>(child);
+        if (w && w->isVisible() && !w->isWindow() && w->geometry().intersects(open))
+            return visibleRegion();
+    }
+    for (const QWidget* w = this; w->isVisible() && !w->isWindow() && w->parentWidget();
+         w = w->parentWidget()) {
+        at -= w->pos();
+        const QWidget* parent = w->parentWidget();
+        open &= QRect(at, parent->size());
+        if (open.isEmpty() || w->graphicsEffect()) return visibleRegion();
+        const QRect inParent = open.translated(-at);
+        const QObjectList& siblings = parent->children();
+        for (auto i = siblings.indexOf(w) + 1; i < siblings.size(); ++i) {
+            const auto* s = qobject_cast<const QWidget*>(siblings[i]);
+            if (s && s->isVisible() && !s->isWindow() && s->geometry().intersects(inParent))
+                return visibleRegion();
+        }
+    }
+    return open;
+}
+
 bool PictureBox::scrollOnScreen(const QRect& open) {
     QWidget* top = window();
     QBackingStore* store = top->backingStore();
@@ -308,7 +336,7 @@ void PictureBox::CopyDownOnePixel(int width, int height) {
             pixelBottom_ = std::min(pixelBottom_ + 1, h - 1);
         }
         if (isVisible() && QWidget::width() == w && QWidget::height() == h) {
-            const QRegion open = visibleRegion();
+            const QRegion open = openRegion();
             // With no repaint of ours pending at Qt, the screen is moved and the new rows shown
             // right here; otherwise Qt moves its pending repaints with the pixels.
             if (updateTop_ > updateBottom_ && open.rectCount() == 1 &&

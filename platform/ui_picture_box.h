@@ -137,6 +137,8 @@ private:
     // the rows that changed and shows them, all at once and without Qt's repaint request (an
     // event-loop round trip per pass). False, with nothing done, where the backing store cannot.
     bool scrollOnScreen(const QRect& open);
+    // visibleRegion(), quickly where nothing covers the box.
+    QRegion openRegion() const;
 
     // Kept in order as the pixels of the image; mutable because readers settle the pending
     // drawing and may unturn the ring, neither of which changes what the picture shows.

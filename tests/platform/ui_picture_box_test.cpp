@@ -427,6 +427,32 @@ TEST(PictureBoxRingTest, APassReachesTheScreenWithoutAnEventRoundTrip) {
     EXPECT_EQ(At(box, 7, 9), 0xFF0000u);
 }
 
+// What covers the box may be a sibling of one of its ancestors: the rows under it are neither
+// scrolled on the screen nor lost.
+TEST(PictureBoxRingTest, ACoverOverAnAncestorIsLeftAlone) {
+    QWidget window;
+    window.resize(70, 50);
+    QWidget panel(&window);
+    panel.setGeometry(4, 2, 60, 44);
+    PictureBox box(&panel, 0);
+    box.Move(3, 5, 40, 30);
+    QWidget cover(&window);
+    cover.setAutoFillBackground(true);
+    cover.setGeometry(0, 0, 70, 2 + 5 + 6); // the box's first six rows
+    window.show();
+    QApplication::processEvents();
+    if (OnScreen(window, box).isNull()) GTEST_SKIP() << "this platform cannot grab windows";
+    for (int pass = 0; pass < 30; ++pass) {
+        for (int x = 0; x < box.ScaleWidth(); ++x) box.SetPixel(x, 1, PassColour(pass, x));
+        box.CopyDownOnePixel(box.ScaleWidth(), box.PixelHeight());
+        ASSERT_EQ(OnScreen(window, box).copy(0, 6, 40, 24), box.Image().copy(0, 6, 40, 24))
+            << "pass " << pass;
+    }
+    cover.hide();
+    QApplication::processEvents();
+    EXPECT_EQ(OnScreen(window, box), box.Image());
+}
+
 // ---- drawing that waits ---------------------------------------------------------------------
 
 // One spectrum pass: a new scale, a clear and a connected trace from (-1, baseline).
