@@ -171,10 +171,26 @@ void PictureBox::tellPixels() {
     changed(top, bottom);
 }
 
+namespace {
+// What decides how much of a widget covers another, as Qt weighs it; false for one that is not
+// weighed by its rectangle (a mask or an effect).
+bool CoverWeighable(const QWidget& w, std::uint8_t& looks) {
+    if (!w.mask().isEmpty() || w.graphicsEffect()) return false;
+    const bool filled = w.autoFillBackground();
+    looks = static_cast<std::uint8_t>(
+        (filled ? 1 : 0) | (w.testAttribute(Qt::WA_OpaquePaintEvent) ? 2 : 0) |
+        (w.testAttribute(Qt::WA_NoSystemBackground) ? 4 : 0) |
+        (w.testAttribute(Qt::WA_TranslucentBackground) ? 8 : 0) |
+        (filled && w.palette().brush(w.backgroundRole()).isOpaque() ? 16 : 0));
+    return true;
+}
+} // namespace
+
 QRegion PictureBox::openRegion() const {
     // The part of the box no sibling covers, as visibleRegion gives it. Working that out costs
-    // more than the rest of a pass's scroll, so where nothing above the box or any of its
-    // ancestors overlaps it (the usual case) it is only the box clipped by its ancestors.
+    // more than the rest of a pass's scroll, so it is only the box clipped by its ancestors where
+    // nothing above the box or any of its ancestors overlaps it, and otherwise Qt's answer is
+    // kept for as long as the box, its ancestors and what overlaps it stay where and as they are.
     QRect open = rect();
     QPoint at;
     for (const QObject* child : children()) {
@@ -182,6 +198,10 @@ QRegion PictureBox::openRegion() const {
         if (w && w->isVisible() && !w->isWindow() && w->geometry().intersects(open))
             return visibleRegion();
     }
+    OpenRegionKey key;
+    key.placeInWindow = mapTo(window(), QPoint());
+    key.size = size();
+    bool weighable = true;
     for (const QWidget* w = this; w->isVisible() && !w->isWindow() && w->parentWidget();
          w = w->parentWidget()) {
         at -= w->pos();
@@ -192,11 +212,23 @@ QRegion PictureBox::openRegion() const {
         const QObjectList& siblings = parent->children();
         for (auto i = siblings.indexOf(w) + 1; i < siblings.size(); ++i) {
             const auto* s = qobject_cast<const QWidget*>(siblings[i]);
-            if (s && s->isVisible() && !s->isWindow() && s->geometry().intersects(inParent))
-                return visibleRegion();
+            if (!s || !s->isVisible() || s->isWindow() || !s->geometry().intersects(inParent))
+                continue;
+            OpenRegionKey::Cover cover{s, s->geometry(), 0};
+            if (key.covers == key.cover.size() || !CoverWeighable(*s, cover.looks))
+                weighable = false;
+            else
+                key.cover[key.covers++] = cover;
         }
     }
-    return open;
+    key.clip = open;
+    if (!weighable) return visibleRegion();
+    if (key.covers == 0) return open;
+    if (!(key == openKey_)) {
+        openKey_ = key;
+        openRegion_ = visibleRegion();
+    }
+    return openRegion_;
 }
 
 bool PictureBox::scrollOnScreen(const QRect& open) {

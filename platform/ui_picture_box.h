@@ -12,8 +12,10 @@
 #pragma once
 
 #include <QImage>
+#include <QRegion>
 #include <QWidget>
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -137,8 +139,23 @@ private:
     // the rows that changed and shows them, all at once and without Qt's repaint request (an
     // event-loop round trip per pass). False, with nothing done, where the backing store cannot.
     bool scrollOnScreen(const QRect& open);
-    // visibleRegion(), quickly where nothing covers the box.
+    // visibleRegion(), quickly where nothing covers the box or the covers have not changed.
     QRegion openRegion() const;
+    // What the uncovered part of the box was last worked out from.
+    struct OpenRegionKey {
+        struct Cover {
+            const QWidget* widget;
+            QRect geometry;
+            std::uint8_t looks;
+            friend bool operator==(const Cover&, const Cover&) = default;
+        };
+        QPoint placeInWindow;
+        QSize size;
+        QRect clip;
+        std::array<Cover, 8> cover{};
+        std::size_t covers = 0;
+        friend bool operator==(const OpenRegionKey&, const OpenRegionKey&) = default;
+    };
 
     // Kept in order as the pixels of the image; mutable because readers settle the pending
     // drawing and may unturn the ring, neither of which changes what the picture shows.
@@ -161,6 +178,8 @@ private:
     // Screen scrolls done behind Qt's back since the last paint: a repaint Qt had pending from
     // before them is for rows that have moved on by up to this many.
     int screenScrolls_ = 0;
+    mutable OpenRegionKey openKey_;
+    mutable QRegion openRegion_;
 };
 
 } // namespace platform

@@ -448,6 +448,26 @@ TEST(PictureBoxRingTest, ACoverOverAnAncestorIsLeftAlone) {
         ASSERT_EQ(OnScreen(window, box).copy(0, 6, 40, 24), box.Image().copy(0, 6, 40, 24))
             << "pass " << pass;
     }
+    // A cover that moves, or that stops hiding what lies under it, changes what is open (with
+    // events between passes: a move makes Qt repaint, and the scroll waits for that).
+    cover.setGeometry(0, 0, 70, 2 + 5 + 3);
+    QApplication::processEvents();
+    for (int pass = 30; pass < 40; ++pass) {
+        for (int x = 0; x < box.ScaleWidth(); ++x) box.SetPixel(x, 1, PassColour(pass, x));
+        box.CopyDownOnePixel(box.ScaleWidth(), box.PixelHeight());
+        QApplication::processEvents();
+        ASSERT_EQ(OnScreen(window, box).copy(0, 3, 40, 27), box.Image().copy(0, 3, 40, 27))
+            << "pass " << pass;
+    }
+    cover.setAutoFillBackground(false);
+    QApplication::processEvents();
+    for (int pass = 40; pass < 50; ++pass) {
+        for (int x = 0; x < box.ScaleWidth(); ++x) box.SetPixel(x, 1, PassColour(pass, x));
+        box.CopyDownOnePixel(box.ScaleWidth(), box.PixelHeight());
+        QApplication::processEvents();
+        ASSERT_EQ(OnScreen(window, box), box.Image()) << "pass " << pass;
+    }
+    cover.setAutoFillBackground(true);
     cover.hide();
     QApplication::processEvents();
     EXPECT_EQ(OnScreen(window, box), box.Image());
