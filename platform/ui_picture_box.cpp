@@ -83,9 +83,9 @@ int PictureBox::toPixelX(double x) const {
     return ToPixel(x);
 }
 
-int PictureBox::toPixelY(double y) const {
-    if (scaleHeight_ == 0) return ToPixel(y);
-    return ToPixel(y * rows_ / scaleHeight_);
+int PictureBox::PixelY(double y, double scaleHeight, int rows) {
+    if (scaleHeight == 0) return ToPixel(y);
+    return ToPixel(y * rows / scaleHeight);
 }
 
 double PictureBox::fromPixelY(int py) const {
@@ -106,7 +106,9 @@ void PictureBox::settle() const {
         top_ = 0;
     }
     clearPending_ = false;
-    for (const PendingLine& l : pending_) drawLine(l.x0, l.y0, l.x1, l.y1, l.rgb);
+    for (const PendingLine& l : pending_)
+        drawLine(toPixelX(l.x0), PixelY(l.y0, l.scaleHeight, rows_), toPixelX(l.x1),
+                 PixelY(l.y1, l.scaleHeight, rows_), l.rgb);
     pending_.clear();
 }
 
@@ -172,6 +174,11 @@ void PictureBox::tellPixels() {
 }
 
 namespace {
+// qobject_cast without the walk through the meta-objects.
+const QWidget* AsWidget(const QObject* o) {
+    return o->isWidgetType() ? static_cast<const QWidget*>(o) : nullptr;
+}
+
 // What decides how much of a widget covers another, as Qt weighs it; false for one that is not
 // weighed by its rectangle (a mask or an effect).
 bool CoverWeighable(const QWidget& w, std::uint8_t& looks) {
@@ -194,7 +201,7 @@ QRegion PictureBox::openRegion() const {
     QRect open = rect();
     QPoint at;
     for (const QObject* child : children()) {
-        const auto* w = qobject_cast<const QWidget*>(child);
+        const auto* w = AsWidget(child);
         if (w && w->isVisible() && !w->isWindow() && w->geometry().intersects(open))
             return visibleRegion();
     }
@@ -211,7 +218,7 @@ QRegion PictureBox::openRegion() const {
         const QRect inParent = open.translated(-at);
         const QObjectList& siblings = parent->children();
         for (auto i = siblings.indexOf(w) + 1; i < siblings.size(); ++i) {
-            const auto* s = qobject_cast<const QWidget*>(siblings[i]);
+            const auto* s = AsWidget(siblings[i]);
             if (!s || !s->isVisible() || s->isWindow() || !s->geometry().intersects(inParent))
                 continue;
             OpenRegionKey::Cover cover{s, s->geometry(), 0};
@@ -301,20 +308,15 @@ void PictureBox::drawLine(int x0, int y0, int x1, int y1, std::uint32_t rgb) con
 }
 
 void PictureBox::LineTo(double x, double y) {
-    // A connected trace starts each line where the last one ended, whose pixel is known, unless
-    // the point was moved or the scale or size changed in between.
-    const TraceEnd& end = traceEnd_;
-    const bool fromEnd = CurrentX == end.x && CurrentY == end.y &&
-                         scaleHeight_ == end.scaleHeight && rows_ == end.height;
-    const PendingLine line{fromEnd ? end.px : toPixelX(CurrentX),
-                           fromEnd ? end.py : toPixelY(CurrentY), toPixelX(x), toPixelY(y),
-                           ColourToArgb(fore_)};
-    traceEnd_ = {x, y, scaleHeight_, rows_, line.x1, line.y1};
+    const PendingLine line{CurrentX, CurrentY, x, y, scaleHeight_, ColourToArgb(fore_)};
     CurrentX = x;
     CurrentY = y;
     if (image_.isNull()) return;
     pending_.push_back(line);
-    changed(std::min(line.y0, line.y1), std::max(line.y0, line.y1));
+    if (isVisible()) { // a hidden box is painted whole when shown
+        const int y0 = toPixelY(line.y0), y1 = toPixelY(line.y1);
+        changed(std::min(y0, y1), std::max(y0, y1));
+    }
     if (pending_.size() >= kMaxPendingLines) settle();
 }
 

@@ -18,7 +18,6 @@
 #include <array>
 #include <cstdint>
 #include <functional>
-#include <limits>
 #include <span>
 #include <vector>
 
@@ -103,16 +102,13 @@ protected:
     void focusInEvent(QFocusEvent* event) override;
 
 private:
-    // A line waiting to be drawn, in pixels, with the colour it was given.
+    // A line waiting to be drawn, as it was given: in scale units, with the vertical scale of the
+    // moment. Turning it into pixels waits too, as nobody may ever look (the image's size cannot
+    // change meanwhile: a resize draws what is pending first).
     struct PendingLine {
-        int x0, y0, x1, y1;
+        double x0, y0, x1, y1;
+        double scaleHeight;
         std::uint32_t rgb;
-    };
-
-    // Where the last line ended, in scale units and in pixels, and under which scale.
-    struct TraceEnd {
-        double x, y, scaleHeight;
-        int height, px, py;
     };
 
     void resizeImage(int width, int height);
@@ -121,7 +117,8 @@ private:
     // The same straight into a backing store's image at `offset`; false where it is not one.
     bool copyRows(QPaintDevice* device, const QRect& rows, const QPoint& offset) const;
     int toPixelX(double x) const;
-    int toPixelY(double y) const;
+    int toPixelY(double y) const { return PixelY(y, scaleHeight_, rows_); }
+    static int PixelY(double y, double scaleHeight, int rows);
     double fromPixelY(int py) const;
     std::uint32_t* row(int y) const;
     void drawLine(int x0, int y0, int x1, int y1, std::uint32_t rgb) const;
@@ -168,7 +165,6 @@ private:
     std::int32_t back_;
     std::int32_t fore_ = 0;
     double scaleHeight_ = 0; // 0: pixels
-    TraceEnd traceEnd_{std::numeric_limits<double>::quiet_NaN(), 0, 0, 0, 0, 0};
     // Rows (of the picture) already handed to Qt for repainting since the last paint.
     int updateTop_ = 0;
     int updateBottom_ = -1;

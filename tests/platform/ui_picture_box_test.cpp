@@ -516,9 +516,14 @@ TEST(PictureBoxLazyTest, ATraceDrawnWhenReadEqualsOneDrawnAtOnce) {
     EXPECT_EQ(lazy.Image(), eager.Image());
     EXPECT_EQ(lazy.CurrentX, eager.CurrentX);
 
-    // Many lines without a clear or a read are drawn in batches, still in order.
+    // Many lines without a clear or a read are drawn in batches, still in order, each under the
+    // scale it was drawn with.
     for (int i = 0; i < 10000; ++i) {
         const double x = i % 149, y = (i * 7919) % 63 * lazy.ScaleHeight() / 63;
+        if (i % 700 == 350) {
+            eager.setScaleHeight(1 + i / 700);
+            lazy.setScaleHeight(1 + i / 700);
+        }
         eager.setForeColor(PassColour(i, 1));
         lazy.setForeColor(PassColour(i, 1));
         eager.LineTo(x, y);
