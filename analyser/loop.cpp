@@ -357,6 +357,7 @@ void fFFT::PassDraw() {
     columnCounter_ = 0;
     listedCounter_ = 0;
     const std::int32_t threshold = VScroll1->Value(); // no handler runs inside the pass
+    const analyser::HueColourMap colourOf(nuHue);
     // The row's colours are gathered and set in one go; the spectrum trace is another picture,
     // so the order between the two does not matter. Grows once, then is reused.
     rowColours_.resize(static_cast<std::size_t>(std::max(lastBin - firstBin + 1, 0)));
@@ -368,7 +369,7 @@ void fFFT::PassDraw() {
                             static_cast<float>(baseline - nuGain * nuLevel));
         if (analyser::InHumBand(j, {nuHumFirst, nuHumLast})) nuLevel = nuLevel / nuHumDivisor;
         rowColours_[static_cast<std::size_t>(columnCounter_)] =
-            LevelToColour(nuContrast * nuLevel + nuBright);
+            colourOf(nuContrast * nuLevel + nuBright);
         if (analyser::AboveThreshold(threshold, nuLevel, nuContrast, nuBright))
             List1->AddNumber(listedCounter_);
         ++columnCounter_;

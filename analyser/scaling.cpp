@@ -10,16 +10,21 @@ namespace analyser {
 
 using platform::rnd;
 
+namespace {
+// Thresholds 255/6, 255/2 and 510/3 after rounding: 42 (not 42.5) and 128 (not 127.5).
+constexpr int32_t kRise = 42;
+constexpr int32_t kFall = 128;
+constexpr int32_t kLow = 170;
+
+int32_t WrappedHue(int32_t hue) {
+    if (hue < 0) return hue + 255;
+    if (hue > 255) return hue - 255;
+    return hue;
+}
+} // namespace
+
 int32_t HueToComponent(int32_t hue, double M2, double M1) {
-    // Thresholds 255/6, 255/2 and 510/3 after rounding: 42 (not 42.5) and 128 (not 127.5).
-    constexpr int32_t kRise = 42;
-    constexpr int32_t kFall = 128;
-    constexpr int32_t kLow = 170;
-    if (hue < 0) {
-        hue += 255;
-    } else if (hue > 255) {
-        hue -= 255;
-    }
+    hue = WrappedHue(hue);
     double x;
     if (hue < kRise) {
         x = M1 + (M2 - M1) * 6 * hue / 255;
@@ -51,6 +56,25 @@ int32_t LevelToColour(double level, int32_t hue) {
     const int32_t blue = HueToComponent(rnd(static_cast<double>(hue) - 85), M2, M1);
     return PackColour(red, green, blue);
 }
+
+HueColourMap::Component::Component(int32_t hue) {
+    hue = WrappedHue(hue);
+    if (hue < kRise) {
+        part = Ramp;
+        along = hue;
+    } else if (hue < kFall) {
+        part = High;
+    } else if (hue < kLow) {
+        part = Ramp;
+        along = kLow - hue;
+    } else {
+        part = Low;
+    }
+}
+
+HueColourMap::HueColourMap(int32_t hue)
+    : red_(rnd(static_cast<double>(hue) + 85)), green_(hue),
+      blue_(rnd(static_cast<double>(hue) - 85)) {}
 
 double ShiftFor(int32_t value) {
     return value / 110.0;

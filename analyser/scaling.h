@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/colour.h"
+#include "platform/rounding.h"
 
 #include <cstdint>
 #include <string>
@@ -17,6 +18,49 @@ int32_t HueToComponent(int32_t hue, double M2, double M1);
 // Colour of a level (lightness, clamped to 0..255; NaN counts as 0) at a hue of 0..212,
 // packed as red + 256*green + 65536*blue.
 int32_t LevelToColour(double level, int32_t hue);
+
+// LevelToColour at one hue, with the hue's share of the work (which part of its ramp each
+// component is on) done once, for the hundreds of levels of a waterfall row. Every colour is
+// LevelToColour's.
+class HueColourMap {
+public:
+    explicit HueColourMap(int32_t hue);
+
+    int32_t operator()(double level) const {
+        double L;
+        if (level > 255) {
+            L = 255;
+        } else if (level >= 0) {
+            L = level;
+        } else {
+            L = 0;
+        }
+        const double S = 255 - L;
+        if (S == 0) return platform::PackColour(255, 255, 255);
+        const double M2 = L <= 127.5 ? L * (S + 255) / 255 : S + L - S * L / 255;
+        const double M1 = 2 * L - M2;
+        return platform::PackColour(red_(M2, M1), green_(M2, M1), blue_(M2, M1));
+    }
+
+private:
+    // One component: on a ramp between M1 and M2 at `along` of its six steps, or flat at M2 or M1.
+    struct Component {
+        enum Part : uint8_t { Ramp, High, Low } part = Low;
+        double along = 0;
+        explicit Component(int32_t hue);
+        int32_t operator()(double M2, double M1) const {
+            switch (part) {
+            case Ramp:
+                return platform::rnd(M1 + (M2 - M1) * 6 * along / 255);
+            case High:
+                return platform::rnd(M2);
+            default:
+                return platform::rnd(M1);
+            }
+        }
+    };
+    Component red_, green_, blue_;
+};
 
 // The packed colour and its conversions have one home, below every layer.
 using platform::ColourToArgb;

@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <limits>
+#include <random>
+#include <vector>
 
 using namespace analyser;
 
@@ -42,6 +45,31 @@ TEST(ColourMap, OtherHuesBrightnessAndPacking) {
                         c.blue >= 0 && c.blue <= 255)
                 << hue << " " << level;
         }
+    }
+}
+
+TEST(ColourMap, ARowMapAtOneHueGivesLevelToColoursColoursExactly) {
+    std::vector<double> levels = {-1e300,
+                                  -1,
+                                  -0.0,
+                                  127.5,
+                                  std::nextafter(127.5, 0.0),
+                                  std::nextafter(127.5, 255.0),
+                                  std::nextafter(255.0, 0.0),
+                                  255,
+                                  1e300,
+                                  std::numeric_limits<double>::quiet_NaN(),
+                                  std::numeric_limits<double>::infinity(),
+                                  -std::numeric_limits<double>::infinity()};
+    for (double level = -2; level <= 258; level += 1.0 / 64) levels.push_back(level);
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> anywhere(-10, 265);
+    for (int i = 0; i < 4000; ++i) levels.push_back(anywhere(random));
+    // Beyond the bar's 0..212 too, so that every wrap and every part of the ramp is taken.
+    for (int hue = -90; hue <= 350; ++hue) {
+        const HueColourMap map(hue);
+        for (double level : levels)
+            ASSERT_EQ(map(level), LevelToColour(level, hue)) << "hue " << hue << " level " << level;
     }
 }
 
