@@ -18,6 +18,8 @@ namespace platform {
 
 class WaveInResampler {
 public:
+    WaveInResampler();
+
     // Filter design: pass band flat (within 0.01 dB) to kPassEnd of the output's Nyquist
     // frequency, at least kStopDb down from kStopBegin of it.
     static constexpr double kPassEnd = 0.9;
@@ -45,6 +47,12 @@ public:
     // Taps per output sample (the filter's length in input samples).
     std::size_t taps() const { return taps_; }
 
+    // Outputs whose sums are worked out together, on the widest vector units the processor has.
+    static constexpr std::size_t kBatch = 4;
+    // With true, every sum is taken one output at a time in portable code. The output is the
+    // same to the bit either way; this lets a test show it.
+    void usePortableArithmetic(bool portable);
+
 private:
     std::uint32_t inRate_ = 0;
     std::uint32_t outRate_ = 0;
@@ -59,6 +67,8 @@ private:
     std::int64_t outputPosition_ = 0; // integer part of the next output's input position
     std::uint64_t outputPhase_ = 0;   // its fraction, in 1 / L
     std::string why_;
+    using Dots = void (*)(const float* const* x, const float* const* c, std::size_t n, float* out);
+    Dots dots_;
 };
 
 } // namespace platform

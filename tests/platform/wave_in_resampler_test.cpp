@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <random>
 #include <vector>
 
 using platform::WaveInResampler;
@@ -134,6 +135,30 @@ TEST(Resampler, InputForSaysExactlyHowMuchInputCompletesTheNextOutputs) {
             at += need;
         }
         EXPECT_EQ(r.inputFor(0), 0u);
+    }
+}
+
+// The vector sums take several outputs at once on processors that have the units for them; the
+// samples must be the portable sums' to the bit, whatever the chunks (one input sample completes
+// at most one output, a large chunk completes many batches and a short one).
+TEST(Resampler, VectorSumsGiveThePortableSumsBitsInAnyChunks) {
+    std::mt19937 random(11);
+    std::uniform_int_distribution<int> sample(-32768, 32767);
+    for (const auto& [in, out] :
+         {std::pair{44100u, 2048u}, {48000u, 1024u}, {44100u, 32768u}, {22050u, 32768u}}) {
+        std::vector<std::int16_t> x(in / 2);
+        for (auto& v : x) v = static_cast<std::int16_t>(sample(random));
+        for (std::size_t i = 0; i < 300; ++i) x[1000 + i] = i % 2 ? 32767 : -32768; // clipping
+        for (const std::size_t chunk : {std::size_t{1}, std::size_t{37}, std::size_t{1024}}) {
+            WaveInResampler vector, portable;
+            ASSERT_TRUE(vector.setUp(in, out));
+            ASSERT_TRUE(portable.setUp(in, out));
+            portable.usePortableArithmetic(true);
+            const auto a = Convert(vector, x, chunk);
+            const auto b = Convert(portable, x, chunk);
+            ASSERT_GT(a.size(), 100u);
+            EXPECT_EQ(a, b) << in << " -> " << out << " in chunks of " << chunk;
+        }
     }
 }
 
