@@ -331,9 +331,10 @@ private:
     bool passProcessed_ = false;  // this pass processed a block
     std::int32_t columnCounter_ = 0;
     std::int32_t listedCounter_ = 0;
-    std::int32_t loopSamples_ = 0; // the transform length the running capture was started with
-    std::vector<double> frame_;    // one frame's engine input, sized when a capture starts
-    std::vector<std::int32_t> rowColours_; // the pass's waterfall row, written at once
+    std::int32_t loopSamples_ = 0;  // the transform length the running capture was started with
+    std::vector<double> frame_;     // one frame's engine input, sized when a capture starts
+    std::vector<double> rowLevels_; // the pass's waterfall row: levels,
+    std::vector<std::int32_t> rowColours_; // and their colours, written at once
     std::int32_t text4Shown_ = -1; // what Text4 was last set to, so an unchanged count is free
     bool timerArmed_ = false;
     std::uint64_t passesBegun_ = 0;

@@ -357,10 +357,12 @@ void fFFT::PassDraw() {
     columnCounter_ = 0;
     listedCounter_ = 0;
     const std::int32_t threshold = VScroll1->Value(); // no handler runs inside the pass
-    const analyser::HueColourMap colourOf(nuHue);
-    // The row's colours are gathered and set in one go; the spectrum trace is another picture,
-    // so the order between the two does not matter. Grows once, then is reused.
-    rowColours_.resize(static_cast<std::size_t>(std::max(lastBin - firstBin + 1, 0)));
+    // The row's lightness levels are gathered, turned into colours and set in one go; the
+    // spectrum trace is another picture, so the order between the two does not matter. Both
+    // grow once, then are reused.
+    const auto columns = static_cast<std::size_t>(std::max(lastBin - firstBin + 1, 0));
+    rowLevels_.resize(columns);
+    rowColours_.resize(columns);
     for (std::int32_t j = firstBin; j <= lastBin; ++j) {
         const double v = oFourier->ComplexOut(j + 1);
         nuLevel = ConditionBin(v, columnCounter_);
@@ -368,14 +370,14 @@ void fFFT::PassDraw() {
         picSpectrum->LineTo(static_cast<float>(columnCounter_),
                             static_cast<float>(baseline - nuGain * nuLevel));
         if (analyser::InHumBand(j, {nuHumFirst, nuHumLast})) nuLevel = nuLevel / nuHumDivisor;
-        rowColours_[static_cast<std::size_t>(columnCounter_)] =
-            colourOf(nuContrast * nuLevel + nuBright);
+        rowLevels_[static_cast<std::size_t>(columnCounter_)] = nuContrast * nuLevel + nuBright;
         if (analyser::AboveThreshold(threshold, nuLevel, nuContrast, nuBright))
             List1->AddNumber(listedCounter_);
         ++columnCounter_;
         ++listedCounter_;
     }
 
+    analyser::HueColourMap(nuHue).Row(rowLevels_, rowColours_);
     picWaterfall->SetPixelRow(1, rowColours_);
     picWaterfall->CopyDownOnePixel(nuWaterWidth, nuWaterHeight);
 

@@ -2,9 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <limits>
 #include <random>
+#include <span>
 #include <vector>
 
 using namespace analyser;
@@ -66,10 +68,23 @@ TEST(ColourMap, ARowMapAtOneHueGivesLevelToColoursColoursExactly) {
     std::uniform_real_distribution<double> anywhere(-10, 265);
     for (int i = 0; i < 4000; ++i) levels.push_back(anywhere(random));
     // Beyond the bar's 0..212 too, so that every wrap and every part of the ramp is taken.
+    std::vector<int32_t> row(levels.size());
     for (int hue = -90; hue <= 350; ++hue) {
         const HueColourMap map(hue);
         for (double level : levels)
             ASSERT_EQ(map(level), LevelToColour(level, hue)) << "hue " << hue << " level " << level;
+        // A row at a time, also where its length leaves a few levels over.
+        for (const std::size_t n : {levels.size(), std::size_t{781}, std::size_t{7}}) {
+            const std::size_t from = levels.size() - n;
+            std::fill(row.begin(), row.end(), -1);
+            map.Row(std::span(levels).subspan(from), row);
+            for (std::size_t i = 0; i < n; ++i)
+                ASSERT_EQ(row[i], LevelToColour(levels[from + i], hue))
+                    << "hue " << hue << " level " << levels[from + i] << " in a row of " << n;
+            if (n < row.size()) {
+                ASSERT_EQ(row[n], -1) << "written beyond the row";
+            }
+        }
     }
 }
 
