@@ -44,14 +44,7 @@ int32_t HueToComponent(int32_t hue, double M2, double M1) {
 }
 
 int32_t LevelToColour(double level, int32_t hue) {
-    double L;
-    if (level > 255) {
-        L = 255;
-    } else if (level >= 0) {
-        L = level;
-    } else {
-        L = 0; // negative or NaN
-    }
+    const double L = Lightness(level);
     const double S = 255 - L;
     if (S == 0) return PackColour(255, 255, 255);
     const double M2 = L <= 127.5 ? L * (S + 255) / 255 : S + L - S * L / 255;

@@ -20,6 +20,13 @@ int32_t HueToComponent(int32_t hue, double M2, double M1);
 // packed as red + 256*green + 65536*blue.
 int32_t LevelToColour(double level, int32_t hue);
 
+// The lightness the colour map takes from a level: clamped to 0..255, NaN as 0.
+inline double Lightness(double level) {
+    if (level > 255) return 255;
+    if (level >= 0) return level;
+    return 0; // negative or NaN
+}
+
 // LevelToColour at one hue, with the hue's share of the work (which part of its ramp each
 // component is on) done once, for the hundreds of levels of a waterfall row. Every colour is
 // LevelToColour's.
@@ -28,14 +35,7 @@ public:
     explicit HueColourMap(int32_t hue);
 
     int32_t operator()(double level) const {
-        double L;
-        if (level > 255) {
-            L = 255;
-        } else if (level >= 0) {
-            L = level;
-        } else {
-            L = 0;
-        }
+        const double L = Lightness(level);
         const double S = 255 - L;
         if (S == 0) return platform::PackColour(255, 255, 255);
         const double M2 = L <= 127.5 ? L * (S + 255) / 255 : S + L - S * L / 255;
