@@ -1,5 +1,6 @@
 #include "analyser/scaling.h"
 
+#include "platform/cpu_features.h"
 #include "platform/rounding.h"
 
 #include <algorithm>
@@ -131,10 +132,7 @@ struct HueColourRows {
 void HueColourMap::Row(std::span<const double> levels, std::span<int32_t> out) const {
     const std::size_t n = std::min(levels.size(), out.size());
 #ifdef TONVAULT_SCALING_X86
-    static const bool avx2 = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx2") != 0;
-    }();
+    static const bool avx2 = platform::CpuHasAvx2();
     if (avx2) {
         HueColourRows::Avx2(*this, levels.first(n), out.data());
         return;

@@ -456,18 +456,7 @@ namespace {
     MagnitudesPortable(data + i, out + i, count - i);
 }
 
-bool CpuHasAvx512() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f");
-}
-
 #undef TONVAULT_AVX512
-
-bool CpuHasAvx2() {
-    // Safe even when an engine is built by a static constructor that runs before the runtime's.
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
-}
 
 #undef TONVAULT_AVX2
 
@@ -498,10 +487,6 @@ void MagnitudesAvx512(const Complex* data, double* out, std::size_t count) {
     MagnitudesPortable(data, out, count);
 }
 
-bool CpuHasAvx512() {
-    return false;
-}
-
 void TransformRealAvx2(const double* staged, Complex* data, std::int32_t bits,
                        const Complex* twiddles) {
     TransformRealPortable(staged, data, bits, twiddles);
@@ -509,10 +494,6 @@ void TransformRealAvx2(const double* staged, Complex* data, std::int32_t bits,
 
 void TransformAvx2(Complex* data, std::int32_t bits, const Complex* twiddles) {
     TransformPortable(data, bits, twiddles);
-}
-
-bool CpuHasAvx2() {
-    return false;
 }
 
 #endif

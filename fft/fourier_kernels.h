@@ -3,6 +3,7 @@
 #pragma once
 
 #include "fft/clsFourier.h"
+#include "platform/cpu_features.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -40,10 +41,10 @@ void TransformPortable(Complex* data, std::int32_t bits, const Complex* twiddles
 // Same result, bit for bit, two butterflies per instruction and two passes per sweep.
 // Call only where CpuHasAvx2() is true.
 void TransformAvx2(Complex* data, std::int32_t bits, const Complex* twiddles);
-bool CpuHasAvx2();
+using platform::CpuHasAvx2;
 // The same again with four butterflies per instruction; call only where CpuHasAvx512() is true.
 void TransformAvx512(Complex* data, std::int32_t bits, const Complex* twiddles);
-bool CpuHasAvx512();
+using platform::CpuHasAvx512;
 
 // data[j] = (staged[reverse(j)], 0) for the whole block: the input reordering, walked in 8 x 8
 // tiles so that every cache line read or written is used whole while it is in the cache.

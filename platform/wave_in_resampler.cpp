@@ -1,5 +1,7 @@
 #include "platform/wave_in_resampler.h"
 
+#include "platform/cpu_features.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -78,9 +80,6 @@ float Dot(const float* x, const float* c, std::size_t n) {
     return Finish(partial, Tail(x, c, i, n));
 }
 
-using DotsFunction = void (*)(const float* const* x, const float* const* c, std::size_t n,
-                              float* out);
-
 void DotsPortable(const float* const* x, const float* const* c, std::size_t n, float* out) {
     for (std::size_t q = 0; q < WaveInResampler::kBatch; ++q) out[q] = Dot(x[q], c[q], n);
 }
@@ -116,13 +115,11 @@ void DotsPortable(const float* const* x, const float* const* c, std::size_t n, f
     }
 }
 
-DotsFunction BestDots() {
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2")) return DotsAvx2;
-    return DotsPortable;
+WaveInResampler::Dots BestDots() {
+    return CpuHasAvx2() ? DotsAvx2 : DotsPortable;
 }
 #else
-DotsFunction BestDots() {
+WaveInResampler::Dots BestDots() {
     return DotsPortable;
 }
 #endif

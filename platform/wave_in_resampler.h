@@ -52,6 +52,8 @@ public:
     // With true, every sum is taken one output at a time in portable code. The output is the
     // same to the bit either way; this lets a test show it.
     void usePortableArithmetic(bool portable);
+    // Sums out[q] = x[q] . c[q] over n taps for the kBatch outputs of a batch.
+    using Dots = void (*)(const float* const* x, const float* const* c, std::size_t n, float* out);
 
 private:
     std::uint32_t inRate_ = 0;
@@ -67,7 +69,6 @@ private:
     std::int64_t outputPosition_ = 0; // integer part of the next output's input position
     std::uint64_t outputPhase_ = 0;   // its fraction, in 1 / L
     std::string why_;
-    using Dots = void (*)(const float* const* x, const float* const* c, std::size_t n, float* out);
     Dots dots_;
 };
 
