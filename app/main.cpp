@@ -1,5 +1,5 @@
-// Tonvault: composes the application — the real sound input (winmm on Windows, PortAudio
-// elsewhere), the sample library's place and the analyser window.
+// Tonvault: composes the application — the real sound input (winmm on Windows, elsewhere the
+// sound server itself or PortAudio), the sample library's place and the analyser window.
 #include "analyser/fFFT.h"
 #include "analyser/library_location.h"
 #include "platform/file_paths.h"
@@ -7,7 +7,7 @@
 #ifdef _WIN32
 #include "platform/wave_in_winmm.h"
 #else
-#include "platform/wave_in_portaudio.h"
+#include "platform/wave_in_system.h"
 #endif
 
 #include <QApplication>
@@ -53,10 +53,11 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
 #ifdef _WIN32
     platform::WinmmWaveIn soundInput;
-#else
-    platform::PortAudioWaveIn soundInput;
-#endif
     platform::SetWaveInBackend(&soundInput);
+#else
+    const auto soundInput = platform::MakeSystemWaveIn();
+    platform::SetWaveInBackend(soundInput.get());
+#endif
 
     int status = 0;
     {

@@ -1,4 +1,5 @@
-// The capture chain on the real PortAudio devices beside a sound server (scripts/with-pulse or
+// The capture chain on the real sound input (the server itself, or PortAudio with
+// TONVAULT_SOUND_INPUT=portaudio) beside a sound server (scripts/with-pulse or
 // scripts/with-pipewire, no tone of their own): for each rate, with N = rate, how regularly the
 // capture buffers complete, how late a tone played into the sink reaches a completed buffer, and
 // how flat the pass band and how deep the alias rejection are.
@@ -14,6 +15,7 @@
 #include "platform/message_box.h"
 #include "platform/wave_in.h"
 #include "platform/wave_in_portaudio.h"
+#include "platform/wave_in_system.h"
 
 #include <portaudio.h>
 
@@ -258,15 +260,17 @@ int main(int argc, char** argv) {
     if (rates.empty()) rates = {1024, 2048, 4096, 8192, 16384, 32768};
 
     platform::MessageBoxRecorder boxes;
-    platform::PortAudioWaveIn portAudio;
-    platform::SetWaveInBackend(&portAudio);
+    const platform::PortAudioWaveIn portAudio; // PortAudio plays the tones, whoever records
+    std::string chosen;
+    const auto input = platform::MakeSystemWaveIn(&chosen);
+    platform::SetWaveInBackend(input.get());
     if (!mSound::CheckInputDevice()) {
         std::printf("SKIPPED: no input device (is a sound server running?)\n");
         return 77;
     }
     const char* server = std::getenv("WITH_SOUND_SERVER");
-    std::printf("server %s, device %s, %d intervals after the first two buffers\n",
-                server ? server : "?", mSound::tCaps.szPname, buffers - 1);
+    std::printf("server %s, sound input %s, device %s, %d intervals after the first two buffers\n",
+                server ? server : "?", chosen.c_str(), mSound::tCaps.szPname, buffers - 1);
     std::printf("%6s %10s %10s %10s %9s %9s %9s %9s  %s\n", "rate", "shortest", "longest",
                 "worst dev", "delay", "added", "0.9/0.1", "alias", "verdict");
     bool ok = true;

@@ -3,10 +3,10 @@
 # (status 77) when a server cannot be started. One server at a time: they share the ALSA plugins'
 # view of "default" through each test's own HOME, but not the machine's two cores.
 add_executable(audio_capture_test ${CMAKE_CURRENT_SOURCE_DIR}/audio/capture_tone_test.cpp)
-target_link_libraries(audio_capture_test PRIVATE capture fft platform_portaudio)
+target_link_libraries(audio_capture_test PRIVATE capture fft platform_sound)
 
 add_executable(program_steady_test ${CMAKE_CURRENT_SOURCE_DIR}/audio/program_steady_test.cpp)
-target_link_libraries(program_steady_test PRIVATE analyser platform_portaudio)
+target_link_libraries(program_steady_test PRIVATE analyser platform_sound)
 
 foreach(server pulse pipewire)
   set(with ${PROJECT_SOURCE_DIR}/scripts/with-${server})

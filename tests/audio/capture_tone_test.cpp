@@ -1,4 +1,5 @@
-// Captures a tone through the capture module on the real PortAudio devices and checks that the
+// Captures a tone through the capture module on the real sound input (the sound server itself, or
+// PortAudio with TONVAULT_SOUND_INPUT=portaudio) and checks that the
 // strongest bin of the FFT engine's output is the tone's. Meant to run under scripts/with-pulse,
 // which plays the tone into a private null sink:
 //
@@ -11,7 +12,7 @@
 #include "fft/clsFourier.h"
 #include "platform/message_box.h"
 #include "platform/wave_in.h"
-#include "platform/wave_in_portaudio.h"
+#include "platform/wave_in_system.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -135,10 +136,12 @@ int Vanish() {
         return 77;
     }
     platform::MessageBoxRecorder boxes;
-    platform::PortAudioWaveIn portAudio;
-    platform::SetWaveInBackend(&portAudio);
+    std::string chosen;
+    const auto input = platform::MakeSystemWaveIn(&chosen);
+    platform::SetWaveInBackend(input.get());
+    std::printf("sound input: %s\n", chosen.c_str());
     if (!mSound::CheckInputDevice()) {
-        std::printf("SKIPPED: PortAudio lists no input device\n");
+        std::printf("SKIPPED: no input device\n");
         return 77;
     }
     const std::int32_t N = 2048;
@@ -215,31 +218,32 @@ int main(int argc, char** argv) {
     Result result;
     std::uint32_t devices = 0;
     std::string deviceName;
+    std::string chosen;
     std::string initError;
     std::string printed;
     {
         StderrCapture quiet;
         {
-            platform::PortAudioWaveIn portAudio;
-            initError = portAudio.initError();
-            platform::SetWaveInBackend(&portAudio);
+            const auto input = platform::MakeSystemWaveIn(&chosen, &initError);
+            platform::SetWaveInBackend(input.get());
             devices = platform::waveInGetNumDevs();
             if (mSound::CheckInputDevice()) {
                 deviceName = mSound::tCaps.szPname;
                 result = Capture(rate, tone);
             }
             platform::SetWaveInBackend(nullptr);
-        } // Pa_Terminate belongs to a normal run too
+        } // closing the input (Pa_Terminate, libpulse's disconnection) belongs to a normal run too
         printed = quiet.restore();
     }
 
-    std::printf("rate %d, tone %d Hz, %u input device(s)%s%s\n", rate, tone, devices,
-                deviceName.empty() ? "" : ", using ", deviceName.c_str());
-    if (!initError.empty()) std::printf("PortAudio did not start: %s\n", initError.c_str());
+    std::printf("rate %d, tone %d Hz, sound input %s, %u input device(s)%s%s\n", rate, tone,
+                chosen.c_str(), devices, deviceName.empty() ? "" : ", using ",
+                deviceName.c_str());
+    if (!initError.empty()) std::printf("not used: %s\n", initError.c_str());
     for (const auto& m : boxes.messages())
         std::printf("message box \"%s\": %s\n", m.title.c_str(), m.text.c_str());
     if (devices == 0) {
-        std::printf("SKIPPED: PortAudio lists no input device (is a sound server running?)\n");
+        std::printf("SKIPPED: no input device (is a sound server running?)\n");
         return 77;
     }
     for (std::size_t i = 0; i < result.peaks.size(); ++i)

@@ -1,4 +1,4 @@
-// The analyser window at its start-up settings on the real PortAudio devices, beside a sound
+// The analyser window at its start-up settings on the real sound input, beside a sound
 // server with a steady tone (scripts/with-pulse or scripts/with-pipewire --tone ...): how often a
 // pass finds no block, whether a buffer ever arrives when the read position is already at most N
 // (frames then jump over sound), and how long the first row takes after Start.
@@ -12,7 +12,7 @@
 #include "platform/message_box.h"
 #include "platform/perf_counter.h"
 #include "platform/wave_in.h"
-#include "platform/wave_in_portaudio.h"
+#include "platform/wave_in_system.h"
 
 #include <QApplication>
 #include <QTemporaryDir>
@@ -27,8 +27,10 @@ int main(int argc, char** argv) {
     const bool figuresOnly = argc > 2 && std::string_view(argv[2]) == "--figures";
     QApplication app(argc, argv);
     platform::MessageBoxRecorder boxes;
-    platform::PortAudioWaveIn portAudio;
-    platform::SetWaveInBackend(&portAudio);
+    std::string chosen;
+    const auto input = platform::MakeSystemWaveIn(&chosen);
+    platform::SetWaveInBackend(input.get());
+    std::printf("sound input: %s\n", chosen.c_str());
     if (platform::waveInGetNumDevs() == 0) {
         std::printf("SKIPPED: no input device (is a sound server running?)\n");
         return 77;
