@@ -16,8 +16,9 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION sound)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-# PortAudio reaches PulseAudio and PipeWire through ALSA's pulse plugin; PipeWire desktops that
-# carry pipewire-alsa need nothing more, so it is a recommendation, not a dependency.
+# The program talks to PulseAudio and PipeWire's pulse server itself (libpulse0 comes with the
+# shared-library dependencies); where none answers, PortAudio goes through ALSA, whose pulse plugin
+# then still reaches a server, so it is a recommendation, not a dependency.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libasound2-plugins")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 include(CPack)

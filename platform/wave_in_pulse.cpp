@@ -20,8 +20,7 @@ constexpr std::uint32_t kProvisionalRate = 44100;
 // Under the loop's lock, from a thread other than the loop's: waits until done() or the
 // deadline, whichever comes first. A server that accepts the connection and then says nothing
 // must not hang the program.
-template <class Done>
-bool WaitUntil(pa_threaded_mainloop* loop, Done done, pa_usec_t timeout) {
+template <class Done> bool WaitUntil(pa_threaded_mainloop* loop, Done done, pa_usec_t timeout) {
     struct Deadline {
         pa_threaded_mainloop* loop;
         bool passed;
@@ -289,7 +288,13 @@ PulseWaveIn::PulseWaveIn() {
     if (available_) {
         const auto done = [](pa_context*, const pa_server_info* info, void* self) {
             auto* me = static_cast<PulseWaveIn*>(self);
-            if (info && info->server_name) me->serverName_ = info->server_name;
+            // PipeWire calls itself "PulseAudio (on PipeWire 0.3.65)": the name must fit the
+            // device's 31 characters.
+            if (info && info->server_name) {
+                const std::string name = info->server_name;
+                me->serverName_ =
+                    name.find("PipeWire") != std::string::npos ? std::string("PipeWire") : name;
+            }
             SignalLoop(me->loop_);
         };
         if (pa_operation* op = pa_context_get_server_info(context_, done, this)) {

@@ -23,7 +23,7 @@ class PulseWaveIn final : public WaveInBackend {
 public:
     // The server's fragments are about this long: long enough for few wake-ups, short enough that
     // a completed capture buffer is handed on within one fragment of its last sample.
-    static constexpr double kFragmentSeconds = 0.025;
+    static constexpr double kFragmentSeconds = 0.040;
 
     PulseWaveIn();
     ~PulseWaveIn() override;

@@ -1,4 +1,4 @@
-# The capture chain on the real PortAudio devices, beside a private PulseAudio and a private
+# The capture chain on the real sound input, beside a private PulseAudio and a private
 # PipeWire (scripts/with-pulse, scripts/with-pipewire) with a tone in their null sink. Skipped
 # (status 77) when a server cannot be started. One server at a time: they share the ALSA plugins'
 # view of "default" through each test's own HOME, but not the machine's two cores.
@@ -18,12 +18,22 @@ foreach(server pulse pipewire)
   endforeach()
   add_test(NAME audio_capture_${server}_vanish
     COMMAND ${with} --tone 600 -- $<TARGET_FILE:audio_capture_test> vanish)
+  # The program records from the server itself; PortAudio, through ALSA's pulse plugin, is what
+  # it falls back on where no server answers.
+  add_test(NAME audio_capture_${server}_portaudio_2048
+    COMMAND ${with} --tone 600 -- $<TARGET_FILE:audio_capture_test> 2048 600)
+  add_test(NAME audio_capture_${server}_portaudio_vanish
+    COMMAND ${with} --tone 600 -- $<TARGET_FILE:audio_capture_test> vanish)
+  set_tests_properties(audio_capture_${server}_portaudio_2048 audio_capture_${server}_portaudio_vanish
+    PROPERTIES ENVIRONMENT TONVAULT_SOUND_INPUT=portaudio)
   # The window at its start-up settings for 20 s (the full measurement runs it for 60). Timing
   # bounds are figures to read, not pass marks on a shared machine: here they are only printed.
   add_test(NAME audio_program_steady_${server}
     COMMAND ${with} --tone 700 -- $<TARGET_FILE:program_steady_test> 20 --figures)
   set_tests_properties(audio_program_steady_${server} PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
-  set(tests audio_program_steady_${server} audio_capture_${server}_2048 audio_capture_${server}_8192 audio_capture_${server}_vanish)
+  set(tests audio_program_steady_${server} audio_capture_${server}_2048 audio_capture_${server}_8192
+    audio_capture_${server}_vanish audio_capture_${server}_portaudio_2048
+    audio_capture_${server}_portaudio_vanish)
   if(TONVAULT_BENCHMARKS)
     # Completion intervals, delay, pass band and alias at every rate (the bench makes its own tones),
     # printed for the log; the bounds are checked by running it with --check on a quiet machine.

@@ -1,7 +1,7 @@
 # Fails when a test program of the core (the FFT engine, the capture module over the simulated
-# device, the wave-input layer, the analyser's arithmetic) depends on Qt, PortAudio, soxr or ALSA:
-# reads the shared libraries each program needs (ELF: readelf -d; Windows: objdump -p).
-set(forbidden "Qt6|Qt5|portaudio|asound|soxr")
+# device, the wave-input layer, the analyser's arithmetic) depends on Qt, PortAudio, libpulse, soxr
+# or ALSA: reads the shared libraries each program needs (ELF: readelf -d; Windows: objdump -p).
+set(forbidden "Qt6|Qt5|portaudio|asound|pulse|soxr")
 set(failed "")
 foreach(program FFT CAPTURE AUDIO ARITH)
   set(file ${${program}})

@@ -237,8 +237,7 @@ int main(int argc, char** argv) {
     }
 
     std::printf("rate %d, tone %d Hz, sound input %s, %u input device(s)%s%s\n", rate, tone,
-                chosen.c_str(), devices, deviceName.empty() ? "" : ", using ",
-                deviceName.c_str());
+                chosen.c_str(), devices, deviceName.empty() ? "" : ", using ", deviceName.c_str());
     if (!initError.empty()) std::printf("not used: %s\n", initError.c_str());
     for (const auto& m : boxes.messages())
         std::printf("message box \"%s\": %s\n", m.title.c_str(), m.text.c_str());
