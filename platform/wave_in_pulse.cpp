@@ -41,10 +41,6 @@ template <class Done> bool WaitUntil(pa_threaded_mainloop* loop, Done done, pa_u
     return done();
 }
 
-std::string ErrorText(pa_context* context) {
-    return pa_strerror(context ? pa_context_errno(context) : PA_ERR_UNKNOWN);
-}
-
 MMRESULT ResultFromPulse(int error, const std::string& what, const std::string& text) {
     MMRESULT code = MMSYSERR_ERROR;
     switch (error) {
@@ -69,6 +65,12 @@ MMRESULT ResultFromPulse(int error, const std::string& what, const std::string& 
     }
     SetWaveInErrorDetail(code, what + ": " + text);
     return code;
+}
+
+// The context's last failure, as a result code with libpulse's words for it.
+MMRESULT ResultFromContext(pa_context* context, const std::string& what) {
+    const int error = pa_context_errno(context);
+    return ResultFromPulse(error, what, pa_strerror(error));
 }
 
 void SignalLoop(pa_threaded_mainloop* loop) {
@@ -98,9 +100,7 @@ public:
     MMRESULT connect(std::uint32_t outputRate) {
         pa_sample_spec spec{PA_SAMPLE_S16NE, kProvisionalRate, 1};
         stream_ = pa_stream_new(context_, "Tonvault", &spec, nullptr);
-        if (!stream_)
-            return ResultFromPulse(pa_context_errno(context_), "opening the recording",
-                                   ErrorText(context_));
+        if (!stream_) return ResultFromContext(context_, "opening the recording");
         pa_stream_set_state_callback(stream_, &PulseStreamIn::OnState, this);
         pa_stream_set_read_callback(stream_, &PulseStreamIn::OnReadable, this);
         pa_buffer_attr attr;
@@ -113,8 +113,7 @@ public:
         const auto flags = static_cast<pa_stream_flags_t>(
             PA_STREAM_ADJUST_LATENCY | PA_STREAM_FIX_RATE | PA_STREAM_START_CORKED);
         if (pa_stream_connect_record(stream_, nullptr, &attr, flags) < 0)
-            return ResultFromPulse(pa_context_errno(context_), "opening the recording",
-                                   ErrorText(context_));
+            return ResultFromContext(context_, "opening the recording");
         const auto settled = [this] {
             const pa_stream_state_t s = pa_stream_get_state(stream_);
             return s == PA_STREAM_READY || !PA_STREAM_IS_GOOD(s);
@@ -123,8 +122,7 @@ public:
             return ResultFromPulse(PA_ERR_TIMEOUT, "opening the recording",
                                    "the sound server did not answer");
         if (pa_stream_get_state(stream_) != PA_STREAM_READY)
-            return ResultFromPulse(pa_context_errno(context_), "opening the recording",
-                                   ErrorText(context_));
+            return ResultFromContext(context_, "opening the recording");
         const std::uint32_t rate = pa_stream_get_sample_spec(stream_)->rate;
         if (rate != outputRate) {
             convert_ = true;
@@ -134,9 +132,7 @@ public:
                 return WAVERR_BADFORMAT;
             }
             out_.resize(resampler_.outputFor(kChunk));
-            std::size_t capacity = kChunk;
-            while (capacity < 2 * static_cast<std::size_t>(rate)) capacity *= 2; // ~2 s
-            pending_.resize(capacity);
+            pending_.resize(2 * static_cast<std::size_t>(rate)); // 2 s
         }
         return MMSYSERR_NOERROR;
     }
@@ -155,8 +151,7 @@ public:
             recording_ = true;
             if (!Fire(pa_stream_cork(stream_, 0, nullptr, nullptr))) {
                 recording_ = false;
-                result = ResultFromPulse(pa_context_errno(context_), "starting the recording",
-                                         ErrorText(context_));
+                result = ResultFromContext(context_, "starting the recording");
             }
         }
         pa_threaded_mainloop_unlock(loop_);
@@ -337,7 +332,7 @@ bool PulseWaveIn::connect(std::string& why) {
     }
     pa_context_set_state_callback(context_, &OnContextState, loop_);
     if (pa_context_connect(context_, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0) {
-        why = ErrorText(context_);
+        why = pa_strerror(pa_context_errno(context_));
         return false;
     }
     const auto settled = [this] {
@@ -349,7 +344,7 @@ bool PulseWaveIn::connect(std::string& why) {
         return false;
     }
     if (pa_context_get_state(context_) != PA_CONTEXT_READY) {
-        why = ErrorText(context_);
+        why = pa_strerror(pa_context_errno(context_));
         return false;
     }
     return true;

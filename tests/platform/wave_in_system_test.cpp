@@ -16,33 +16,36 @@ using namespace platform;
 
 namespace {
 
-// Points libpulse at a socket nobody listens on for the test's lifetime.
-class NoSoundServer {
+// Sets an environment variable for its lifetime, then puts back what was there.
+class ScopedEnv {
 public:
-    NoSoundServer() {
-        if (const char* s = std::getenv("PULSE_SERVER")) saved_ = s;
-        ::setenv("PULSE_SERVER", "unix:/nonexistent/tonvault-test/native", 1);
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* s = std::getenv(name)) saved_ = s;
+        ::setenv(name, value, 1);
     }
-    ~NoSoundServer() {
+    ~ScopedEnv() {
         if (saved_)
-            ::setenv("PULSE_SERVER", saved_->c_str(), 1);
+            ::setenv(name_, saved_->c_str(), 1);
         else
-            ::unsetenv("PULSE_SERVER");
+            ::unsetenv(name_);
     }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
 
 private:
+    const char* name_;
     std::optional<std::string> saved_;
 };
 
-class ForcedInput {
-public:
-    explicit ForcedInput(const char* which) { ::setenv("TONVAULT_SOUND_INPUT", which, 1); }
-    ~ForcedInput() { ::unsetenv("TONVAULT_SOUND_INPUT"); }
-};
+// libpulse pointed at a socket nobody listens on.
+ScopedEnv NoSoundServer() {
+    return ScopedEnv("PULSE_SERVER", "unix:/nonexistent/tonvault-test/native");
+}
 
 // Without a server the program must start at once on PortAudio's devices, and saying why.
 TEST(SystemWaveIn, WithoutAServerFallsBackToPortAudioQuickly) {
-    NoSoundServer none;
+    const ScopedEnv none = NoSoundServer();
+    const ScopedEnv automatic("TONVAULT_SOUND_INPUT", "");
     std::string chosen, why;
     const auto start = std::chrono::steady_clock::now();
     const auto input = MakeSystemWaveIn(&chosen, &why);
@@ -57,7 +60,7 @@ TEST(SystemWaveIn, WithoutAServerFallsBackToPortAudioQuickly) {
 }
 
 TEST(SystemWaveIn, PortAudioCanBeAskedFor) {
-    ForcedInput portAudio("portaudio");
+    const ScopedEnv portAudio("TONVAULT_SOUND_INPUT", "portaudio");
     std::string chosen;
     const auto input = MakeSystemWaveIn(&chosen);
     ASSERT_NE(input, nullptr);
@@ -68,8 +71,8 @@ TEST(SystemWaveIn, PortAudioCanBeAskedFor) {
 // A forced server input that cannot connect lists no device, and refuses calls on one, instead of
 // recording from somewhere else.
 TEST(SystemWaveIn, AForcedServerInputWithoutServerHasNoDevice) {
-    NoSoundServer none;
-    ForcedInput pulse("pulse");
+    const ScopedEnv none = NoSoundServer();
+    const ScopedEnv pulse("TONVAULT_SOUND_INPUT", "pulse");
     std::string chosen, why;
     const auto input = MakeSystemWaveIn(&chosen, &why);
     ASSERT_NE(input, nullptr);
