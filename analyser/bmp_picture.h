@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Decoding a sample's BMP picture only when the file holds every pixel its headers promise.
 // Qt's reader returns an image for a cut-off file and leaves the missing rows as whatever the
 // allocator handed out (rows of the picture shown before, seen in practice), so the headers'

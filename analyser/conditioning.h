@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Per-column time smoothing of spectrum levels (ring-buffer FIR filters) and the hum band
 // round 48.7 Hz whose waterfall levels are divided.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "analyser/fFFT.h"
 
 #include "analyser/sample_library.h"

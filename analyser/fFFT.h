@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // fFFT: the analyser's main window. Owns the analysis state, the FFT engine, the filter history
 // and every control; its handlers only wire controls to the arithmetic in conditioning/scaling.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's library commands: Save, Show (a click in the list) and Delete, over the library
 // module (sample_library.h).
 #include "analyser/fFFT.h"

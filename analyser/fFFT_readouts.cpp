@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's readout and picture clicks: the frequency under the pointer, over the readout
 // module (readouts.h).
 #include "analyser/fFFT.h"

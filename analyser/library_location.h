@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Where the sample library lives: beside the program when it can be written there (the build
 // tree, an unpacked portable copy), otherwise in the user's own data folder, seeded with the
 // samples that come with the installation.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Start, Stop and Pause commands and the acquisition loop of the analyser window, run
 // step-wise on the event loop (see fFFT.h for how it parks and resumes).
 #include "analyser/fFFT.h"

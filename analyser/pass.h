@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Arithmetic of one loop pass, kept apart from the window so it can be checked directly.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The time text of a pass, apart from pass.cpp because it reads a QTime.
 #include "analyser/pass.h"
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "analyser/readouts.h"
 
 #include "platform/rounding.h"

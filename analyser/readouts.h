@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frequency readout under the pointer: the value, its text and where its label goes.
 #pragma once
 

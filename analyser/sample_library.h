@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sample library's file steps: a sample N is the BMP picture <base>/metals/N plus the
 // marker <base>/metals/data/N; listing, saving, deleting and loading them.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Scroll-bar mappings, bin-range arithmetic and the hue/lightness colour map of the analyser,
 // as pure functions the window's handlers call.
 #pragma once

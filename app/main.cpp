@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Tonvault: composes the application — the real sound input (winmm on Windows, elsewhere the
 // sound server itself or PortAudio), the sample library's place and the analyser window.
 #include "analyser/fFFT.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The capture chain on the real sound input (the server itself, or PortAudio with
 // TONVAULT_SOUND_INPUT=portaudio) beside a sound server (scripts/with-pulse or
 // scripts/with-pipewire, no tone of their own): for each rate, with N = rate, how regularly the

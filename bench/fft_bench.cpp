@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The per-frame cost the analyser pays for its spectrum: N windowed RealIn calls (or one
 // RealInFrame) and 781 ComplexOut reads, beside FFTW doing the same work (window, one transform,
 // 781 magnitudes).

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Makes the protected sample that ships with the program, "default noise": the real analyser
 // window, headless, runs at its start-up settings over seeded white noise from a simulated input
 // device until the waterfall is full, and its picture is saved as that sample.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // One full drawn pass of the acquisition loop, headless: the frame read from the capture
 // window, the transform, 781 bins conditioned and coloured, the spectrum trace, the waterfall
 // row and its scroll, plus the event-loop round trips of the pass's event points.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // mSound: the sound capture module. Finds a 16-bit mono input device, keeps two capture buffers
 // queued, and hands out DC-levelled samples from a sliding window of 2N samples.
 #pragma once

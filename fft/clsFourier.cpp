@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "fft/clsFourier.h"
 
 #include "fft/fourier_kernels.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // clsFourier: one block of N complex values, filled one element at a time, transformed in place by
 // a radix-2 decimation-in-time FFT on the first output read, and read back one element at a time.
 #pragma once

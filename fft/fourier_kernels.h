@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's arithmetic as pure functions: bit reversal, Blackman weight, the twiddle recurrence,
 // the butterfly, the in-place passes (portable and AVX2) and the alignment advice.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The magnifier window: a round, always-on-top window beside the pointer that shows the 40 x 40
 // screen square round the pointer enlarged five times, with a cross mark and a ring.
 #pragma once

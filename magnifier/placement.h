@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Pure geometry and pixel arithmetic of the magnifier: where the window goes beside the
 // pointer, which screen square it enlarges, and the colour of its cross mark.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The magnifier's view of the desktop: the pointer, the primary screen's size and a grab handle
 // held while the window is open. The real source sits over QCursor/QScreen; tests inject their own.
 #pragma once

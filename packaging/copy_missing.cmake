@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # cmake -DFROM=<folder> -DTO=<folder> -P copy_missing.cmake
 # Copies into TO every file of FROM that TO does not have yet. A file already in TO is left alone:
 # in the build tree TO is a live sample library, and a sample saved there under a shipped name (even

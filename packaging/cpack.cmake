@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Debian package: `cpack --config build/CPackConfig.cmake` (scripts/package does it with Debian's
 # build flags). Included from the top level, where CPack must be set up.
 set(CPACK_GENERATOR DEB)

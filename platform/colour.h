@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one colour value every layer passes around: 24-bit RGB packed into a 32-bit integer as
 // red + 256 * green + 65536 * blue, each component 0..255. Picture boxes, labels and buttons
 // take it as their colours; the colour map produces it.

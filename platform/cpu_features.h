@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // What the processor offers to the code paths chosen at run time: every vector path is checked
 // against these (false where the build is not for x86).
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writing a new file so that it is either absent or whole on disk, on any system Qt runs on.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The one crossing between names as the program holds them (UTF-8 strings, QString) and
 // std::filesystem paths, so a name such as "Gold €" names the same file on every system.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Fixed global memory blocks and the block copy, as the capture module uses them.
 // Blocks are counted so tests can check that everything allocated was released.
 #pragma once

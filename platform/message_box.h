@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Message boxes: a real QMessageBox in the program (message_box_ui.cpp, in platform_ui), recorded
 // instead of shown in tests.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The box itself, for programs that link the window toolkit. It installs itself when the program
 // starts, so code below the windows (the engine, the capture module) reports through MsgBox
 // without linking Qt Widgets.

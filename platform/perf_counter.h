@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The high-resolution performance counter: a 64-bit running count and its frequency.
 // Backed by std::chrono::steady_clock; tests install a ManualClock to control time exactly.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Double-to-integer conversion used by every threshold, bin number, colour and pixel position:
 // round to nearest with ties to even, saturating instead of overflowing.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The local time of day, cheap enough to ask for on every pass of a loop.
 //
 // Asking the system for local time re-reads the time-zone setting each time (a file system call

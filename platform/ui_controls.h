@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Window controls with the behaviour the analyser's handlers are written against: a value set
 // from code runs the control's handler exactly as a user's action would, and only on a change.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window system's event queue as the handlers use it: letting pending events run from inside
 // a handler, and posting a command that runs once the current handler has returned.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A picture box: a widget that keeps everything drawn into it in a persistent 32-bit image and
 // paints itself from that image; drawing in pixels, or with a user scale for the vertical axis.
 //

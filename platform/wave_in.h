@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Wave input: the records, result codes and calls the capture module uses to record 16-bit
 // PCM into queued buffers, plus the completion notification the event loop can wait on.
 #pragma once

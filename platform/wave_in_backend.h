@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The device side of wave input: what a backend (PortAudio, simulated) provides, and the queue
 // of headers that recorded bytes are written into.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real wave-input devices: PortAudio's input-capable devices (on Linux those of ALSA only),
 // recorded at each device's default rate and converted to the rate the program asks for by
 // WaveInResampler.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sound server's default source through libpulse itself (PulseAudio, or PipeWire's pulse
 // server): one device, recorded at the source's own rate and converted by WaveInResampler.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Rate conversion for wave input: a windowed-sinc polyphase filter evaluated sample by sample.
 //
 // It replaced libsoxr here because a sound card's rate (44.1 or 48 kHz) is 1.35 to 43 times the

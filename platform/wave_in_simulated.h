@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Simulated wave-input devices for tests: a scripted device list, scripted failures, and buffers
 // that complete only when the test says so, filled from a chosen sample source.
 #pragma once

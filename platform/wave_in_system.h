@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real sound input of this system outside Windows: the sound server itself where one answers
 // (PulseWaveIn), otherwise PortAudio's devices.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The real wave-input devices on Windows: winmm's own waveIn devices, recorded at the rate the
 // program asks for or, when a device refuses it, at one it takes, converted by WaveInResampler.
 #pragma once

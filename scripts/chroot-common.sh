@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Sourced by the chroot tests: makes a fresh, minimal Debian 12 root and takes it down again.
 #   make_chroot DIR      debootstrap --variant=minbase bookworm into DIR, with proc and /dev/shm mounted
 #   in_chroot CMD...     runs CMD in it as root, with a plain environment

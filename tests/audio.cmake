@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The capture chain on the real sound input, beside a private PulseAudio and a private
 # PipeWire (scripts/with-pulse, scripts/with-pipewire) with a tone in their null sink. Skipped
 # (status 77) when a server cannot be started. One server at a time: they share the ALSA plugins'

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails when a test program of the core (the FFT engine, the capture module over the simulated
 # device, the wave-input layer, the analyser's arithmetic) depends on Qt, PortAudio, libpulse, soxr
 # or ALSA: reads the shared libraries each program needs (ELF: readelf -d; Windows: objdump -p).

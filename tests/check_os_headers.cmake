@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Fails when an operating-system header is included outside platform/. The tests of platform/
 # and of the Linux sound backends (tests/audio) may use them to capture stderr.
 # Links are not followed (a wine prefix beside the sources links to the whole disk), and build

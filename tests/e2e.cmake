@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The real program under Xvfb and openbox, beside a private sound server whose null sink carries a
 # 700 Hz tone: PulseAudio and PipeWire. The session also takes the server away mid-run and brings
 # it back.

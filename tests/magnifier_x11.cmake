@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The magnifier on a real X display: the screen grab, the round outline and staying on top.
 add_executable(magnifier_x11_tests ${CMAKE_CURRENT_SOURCE_DIR}/magnifier_x11/magnifier_x11_test.cpp)
 target_link_libraries(magnifier_x11_tests PRIVATE magnifier GTest::gtest Qt6::Test)

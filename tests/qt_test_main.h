@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // main() for suites that need a QApplication: headless unless a display was asked for.
 #pragma once
 

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The Windows package: a zip that unpacks into one folder holding tonvault.exe, the DLLs it needs,
 # Qt's platform plugin and the sample library (scripts/package-windows).
 set(CPACK_GENERATOR ZIP)

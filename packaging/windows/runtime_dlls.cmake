@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Copies into DEST every DLL that the PROGRAMS need from the folders in SEARCH, following each
 # copied DLL's own imports (read from the import tables with OBJDUMP -p). DLLs of Windows itself
 # are in none of those folders and stay out.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # Shared by the scripts that drive the real program on a display (e2e-session, screenshot,
 # measure-cpu): start it, find its window, press Start, and end it as a user would. Sourced, so it
 # sets app_pid and wid in the caller.

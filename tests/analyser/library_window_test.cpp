@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The sample library as the user drives it through the window: the name box, "Save sample", the
 // list, "Delete" and the sample picture, on a temporary program folder and a simulated device.
 #include "analyser/fFFT.h"

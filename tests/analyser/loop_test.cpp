@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The Start/Stop commands and the acquisition loop on a simulated input device and a manual
 // performance counter: the test spins the event loop and completes buffers itself.
 #include "analyser/fFFT.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The frequency readout under the pointer and the picture clicks, driven by mouse events
 // delivered as the application delivers them (so a move a picture leaves unhandled would travel
 // on to the window's background).

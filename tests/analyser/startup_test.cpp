@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The analyser window started as the program starts it, on a simulated input device: the
 // designed state after load, the controls as laid out, activation, close, and no device at all.
 #include "analyser/fFFT.h"

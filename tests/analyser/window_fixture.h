@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // A real analyser window on one simulated input device, in a temporary program folder, with
 // message boxes recorded instead of shown.
 #pragma once

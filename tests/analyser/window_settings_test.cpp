@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The window's settings handlers wired to its state: rate and resolution restart a run and
 // recompute bins and hum band, the range bar follows the transform length, and each control
 // reaches its variable. The arithmetic itself is tested without a window elsewhere.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Captures a tone through the capture module on the real sound input (the sound server itself, or
 // PortAudio with TONVAULT_SOUND_INPUT=portaudio) and checks that the
 // strongest bin of the FFT engine's output is the tone's. Meant to run under scripts/with-pulse,

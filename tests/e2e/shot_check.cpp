@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Reads a screenshot of the Tonvault window and checks what a person would see in it.
 //   shot_check stripe <png> <column> <tolerance>
 //     the waterfall shows one bright vertical stripe at <column> (± tolerance) and no comparably

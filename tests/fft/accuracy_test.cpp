@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's numbers against two yardsticks: the defining sum X(k) = sum x(n) e^(+2 pi i nk/N),
 // and a literal, per-group-recurrence radix-2 transform written out plainly here.
 #include "fft/clsFourier.h"

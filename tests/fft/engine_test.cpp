@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's contract as the analyser sees it: lengths, indices, errors, windowing, the lazy
 // transform and its timing.
 #include "fft/clsFourier.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's arithmetic pieces on their own: bit reversal, the window weight, the twiddle
 // recurrence, the wide butterflies against the portable ones, the alignment hint.
 #include "fft/fourier_kernels.h"

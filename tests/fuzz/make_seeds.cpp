@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Writes the picture fuzz target's seed corpus into the folder given: small BMPs of every depth
 // and header kind the decoder reads, plus a few it refuses (cut off, run-length, oversized).
 #include <QBuffer>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Feeds arbitrary bytes to the sample picture decoder. Besides the sanitizers' findings it stops
 // on a wrong picture: one whose size is not the headers' geometry, one decoded from fewer bytes
 // than the geometry needs, or one Qt would decode differently given more bytes than the geometry

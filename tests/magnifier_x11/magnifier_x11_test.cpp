@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The magnifier against a real X server: what it grabs, where its outline cuts and that it
 // stays above other windows. Run through scripts/x11-display-test.
 #include "magnifier/fMagnifier.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The shared value types every layer uses: the packed colour and the rounding of doubles.
 #include "platform/colour.h"
 #include "platform/rounding.h"

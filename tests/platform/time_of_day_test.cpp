@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The cached local clock against the system's own conversion, across minutes, a daylight-saving
 // change and a clock set back.
 #include "platform/time_of_day.h"

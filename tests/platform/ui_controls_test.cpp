@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Control semantics the window's handlers depend on: handlers run once per change, from code or
 // from the user; scroll bars whose Min lies above Max; the folder-bound file list; timers.
 #include "platform/ui_controls.h"

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The picture box's persistent image: pixel writes, the vertical user scale, lines, the one-pixel
 // scroll and BMP save/load; the ring of rows and the drawing that waits until someone looks,
 // both checked against plainly drawn pictures and against what reaches the screen.

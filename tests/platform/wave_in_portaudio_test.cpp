@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The PortAudio backend on this machine's sound system (Linux and macOS only: it quiets the
 // host APIs' probing through the POSIX file descriptors).
 #include "platform/wave_in.h"

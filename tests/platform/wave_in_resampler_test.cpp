@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The wave-input rate converter on known signals: levels in and beyond the pass band, the delay,
 // and output that follows the input sample by sample rather than in blocks.
 #include "platform/wave_in_resampler.h"

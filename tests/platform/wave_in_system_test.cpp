@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // The choice of sound input, and the sound server's input when no server answers.
 #include "platform/wave_in.h"
 #include "platform/wave_in_system.h"

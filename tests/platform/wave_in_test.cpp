@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/global_memory.h"
 #include "platform/perf_counter.h"
 #include "platform/wave_in.h"

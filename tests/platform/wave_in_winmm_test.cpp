@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // winmm's own wave input behind the layer's calls (Windows only): on a Windows machine, or under
 // wine beside scripts/with-pulse, whose private PulseAudio plays a tone into the default source.
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Drives the analyser window's loop from a test or a tool: the event loop is spun one round at a
 // time until the loop reaches the wanted point, so nothing waits on the wall clock.
 #pragma once

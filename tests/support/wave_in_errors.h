@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
 // Shared helpers of the suites that drive the wave-input layer.
 #pragma once
 
