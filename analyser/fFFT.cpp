@@ -4,10 +4,10 @@
 #include "analyser/sample_library.h"
 #include "capture/mSound.h"
 #include "magnifier/fMagnifier.h"
-#include "platform/colour.h"
-#include "platform/perf_counter.h"
-#include "platform/rounding.h"
-#include "platform/ui_events.h"
+#include "platform/system/colour.h"
+#include "platform/system/perf_counter.h"
+#include "platform/system/rounding.h"
+#include "platform/ui/events.h"
 
 #include <QAction>
 #include <QApplication>

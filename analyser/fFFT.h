@@ -8,9 +8,9 @@
 #include "analyser/sample_library.h"
 #include "analyser/scaling.h"
 #include "fft/clsFourier.h"
-#include "platform/time_of_day.h"
-#include "platform/ui_controls.h"
-#include "platform/ui_picture_box.h"
+#include "platform/system/time_of_day.h"
+#include "platform/ui/controls.h"
+#include "platform/ui/picture_box.h"
 
 #include <QCoreApplication>
 #include <QMainWindow>

@@ -4,8 +4,8 @@
 #include "analyser/fFFT.h"
 
 #include "analyser/sample_library.h"
-#include "platform/file_paths.h"
-#include "platform/message_box.h"
+#include "platform/system/file_paths.h"
+#include "platform/system/message_box.h"
 
 #include <string>
 

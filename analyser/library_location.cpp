@@ -2,7 +2,7 @@
 #include "analyser/library_location.h"
 
 #include "analyser/sample_library.h"
-#include "platform/file_paths.h"
+#include "platform/system/file_paths.h"
 
 #include <QFileInfo>
 

@@ -6,9 +6,9 @@
 #include "analyser/pass.h"
 #include "capture/mSound.h"
 #include "magnifier/fMagnifier.h"
-#include "platform/perf_counter.h"
-#include "platform/ui_events.h"
-#include "platform/wave_in.h"
+#include "platform/system/perf_counter.h"
+#include "platform/ui/events.h"
+#include "platform/sound/wave_in.h"
 
 #include <QAction>
 #include <QMenu>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "analyser/pass.h"
 
-#include "platform/rounding.h"
+#include "platform/system/rounding.h"
 
 namespace analyser {
 

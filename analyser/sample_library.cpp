@@ -2,8 +2,8 @@
 #include "analyser/sample_library.h"
 
 #include "analyser/bmp_picture.h"
-#include "platform/file_paths.h"
-#include "platform/message_box.h"
+#include "platform/system/file_paths.h"
+#include "platform/system/message_box.h"
 
 #include <QBuffer>
 #include <QFile>

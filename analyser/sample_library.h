@@ -3,7 +3,7 @@
 // marker <base>/metals/data/N; listing, saving, deleting and loading them.
 #pragma once
 
-#include "platform/durable_file.h"
+#include "platform/system/durable_file.h"
 
 #include <QImage>
 

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "analyser/scaling.h"
 
-#include "platform/cpu_features.h"
-#include "platform/rounding.h"
+#include "platform/system/cpu_features.h"
+#include "platform/system/rounding.h"
 
 #include <algorithm>
 #include <cmath>

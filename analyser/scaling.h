@@ -3,8 +3,8 @@
 // as pure functions the window's handlers call.
 #pragma once
 
-#include "platform/colour.h"
-#include "platform/rounding.h"
+#include "platform/system/colour.h"
+#include "platform/system/rounding.h"
 
 #include <cstdint>
 #include <span>

@@ -3,12 +3,12 @@
 // sound server itself or PortAudio), the sample library's place and the analyser window.
 #include "analyser/fFFT.h"
 #include "analyser/library_location.h"
-#include "platform/file_paths.h"
-#include "platform/wave_in.h"
+#include "platform/system/file_paths.h"
+#include "platform/sound/wave_in.h"
 #ifdef _WIN32
-#include "platform/wave_in_winmm.h"
+#include "platform/sound/wave_in_winmm.h"
 #else
-#include "platform/wave_in_system.h"
+#include "platform/sound/wave_in_system.h"
 #endif
 
 #include <QApplication>

@@ -13,10 +13,10 @@
 // sample. With --check the exit status is 1 when a figure misses its bound, 77 when there is no
 // device to measure.
 #include "capture/mSound.h"
-#include "platform/message_box.h"
-#include "platform/wave_in.h"
-#include "platform/wave_in_portaudio.h"
-#include "platform/wave_in_system.h"
+#include "platform/system/message_box.h"
+#include "platform/sound/wave_in.h"
+#include "platform/sound/wave_in_portaudio.h"
+#include "platform/sound/wave_in_system.h"
 
 #include <portaudio.h>
 

@@ -7,8 +7,8 @@
 // clock as a 60 Hz display would pace it, so the same arguments always give the same bytes.
 #include "analyser/fFFT.h"
 #include "analyser/sample_library.h"
-#include "platform/perf_counter.h"
-#include "platform/wave_in_simulated.h"
+#include "platform/system/perf_counter.h"
+#include "platform/sound/wave_in_simulated.h"
 #include "support/loop_driver.h"
 
 #include <QApplication>

@@ -3,9 +3,9 @@
 // window, the transform, 781 bins conditioned and coloured, the spectrum trace, the waterfall
 // row and its scroll, plus the event-loop round trips of the pass's event points.
 #include "analyser/fFFT.h"
-#include "platform/message_box.h"
-#include "platform/perf_counter.h"
-#include "platform/wave_in_simulated.h"
+#include "platform/system/message_box.h"
+#include "platform/system/perf_counter.h"
+#include "platform/sound/wave_in_simulated.h"
 #include "support/loop_driver.h"
 
 #include <QApplication>

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/mSound.h"
 
-#include "platform/message_box.h"
+#include "platform/system/message_box.h"
 
 #include <algorithm>
 

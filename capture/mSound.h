@@ -3,8 +3,8 @@
 // queued, and hands out DC-levelled samples from a sliding window of 2N samples.
 #pragma once
 
-#include "platform/global_memory.h"
-#include "platform/wave_in.h"
+#include "platform/system/global_memory.h"
+#include "platform/sound/wave_in.h"
 
 #include <array>
 #include <cstdint>

@@ -2,8 +2,8 @@
 #include "fft/clsFourier.h"
 
 #include "fft/fourier_kernels.h"
-#include "platform/message_box.h"
-#include "platform/perf_counter.h"
+#include "platform/system/message_box.h"
+#include "platform/system/perf_counter.h"
 
 #include <algorithm>
 #include <bit>

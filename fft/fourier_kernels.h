@@ -4,7 +4,7 @@
 #pragma once
 
 #include "fft/clsFourier.h"
-#include "platform/cpu_features.h"
+#include "platform/system/cpu_features.h"
 
 #include <cstddef>
 #include <cstdint>

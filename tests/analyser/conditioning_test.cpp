@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "analyser/conditioning.h"
-#include "platform/rounding.h"
+#include "platform/system/rounding.h"
 
 #include <gtest/gtest.h>
 

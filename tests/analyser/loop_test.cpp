@@ -5,9 +5,9 @@
 #include "analyser/scaling.h"
 #include "capture/mSound.h"
 #include "magnifier/fMagnifier.h"
-#include "platform/message_box.h"
-#include "platform/perf_counter.h"
-#include "platform/wave_in_simulated.h"
+#include "platform/system/message_box.h"
+#include "platform/system/perf_counter.h"
+#include "platform/sound/wave_in_simulated.h"
 #include "support/loop_driver.h"
 #include "window_fixture.h"
 

@@ -2,8 +2,8 @@
 #include "analyser/sample_library.h"
 
 #include "analyser/bmp_picture.h"
-#include "platform/file_paths.h"
-#include "platform/ui_controls.h"
+#include "platform/system/file_paths.h"
+#include "platform/ui/controls.h"
 
 #include <QBuffer>
 #include <QColor>

@@ -4,8 +4,8 @@
 #pragma once
 
 #include "analyser/fFFT.h"
-#include "platform/message_box.h"
-#include "platform/wave_in_simulated.h"
+#include "platform/system/message_box.h"
+#include "platform/sound/wave_in_simulated.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>

@@ -11,9 +11,9 @@
 // Exit status: 0 pass, 1 fail, 77 skipped (no input device to test with).
 #include "capture/mSound.h"
 #include "fft/clsFourier.h"
-#include "platform/message_box.h"
-#include "platform/wave_in.h"
-#include "platform/wave_in_system.h"
+#include "platform/system/message_box.h"
+#include "platform/sound/wave_in.h"
+#include "platform/sound/wave_in_system.h"
 
 #include <signal.h>
 #include <unistd.h>

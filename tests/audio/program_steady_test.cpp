@@ -10,10 +10,10 @@
 // figures are only reported (a loaded machine misses them without a fault of ours); a window that
 // closes, no row at all or a message box still fail.
 #include "analyser/fFFT.h"
-#include "platform/message_box.h"
-#include "platform/perf_counter.h"
-#include "platform/wave_in.h"
-#include "platform/wave_in_system.h"
+#include "platform/system/message_box.h"
+#include "platform/system/perf_counter.h"
+#include "platform/sound/wave_in.h"
+#include "platform/sound/wave_in_system.h"
 
 #include <QApplication>
 #include <QTemporaryDir>

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/mSound.h"
 
-#include "platform/global_memory.h"
-#include "platform/message_box.h"
-#include "platform/perf_counter.h"
-#include "platform/wave_in_simulated.h"
+#include "platform/system/global_memory.h"
+#include "platform/system/message_box.h"
+#include "platform/system/perf_counter.h"
+#include "platform/sound/wave_in_simulated.h"
 
 #include "support/wave_in_errors.h"
 

@@ -3,8 +3,8 @@
 // transform and its timing.
 #include "fft/clsFourier.h"
 
-#include "platform/message_box.h"
-#include "platform/perf_counter.h"
+#include "platform/system/message_box.h"
+#include "platform/system/perf_counter.h"
 
 #include <gtest/gtest.h>
 

@@ -2,7 +2,7 @@
 // Shared helpers of the suites that drive the wave-input layer.
 #pragma once
 
-#include "platform/wave_in.h"
+#include "platform/sound/wave_in.h"
 
 #include <cstdint>
 #include <string>
