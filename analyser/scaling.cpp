@@ -1,17 +1,11 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "analyser/scaling.h"
 
-#include "platform/system/cpu_features.h"
 #include "platform/system/rounding.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <immintrin.h>
-#define TONVAULT_SCALING_X86 1
-#endif
 
 namespace analyser {
 
@@ -72,74 +66,9 @@ HueColourMap::Component::Component(int32_t hue) {
     }
 }
 
-// The row at a time: every level through the very operations of operator(), in the same order
-// (this file is built without fused multiply-add) and with the same rounding of the components,
-// so the colours are the same to the bit.
-struct HueColourRows {
-    static void Portable(const HueColourMap& map, std::span<const double> levels, int32_t* out) {
-        for (std::size_t i = 0; i < levels.size(); ++i) out[i] = map(levels[i]);
-    }
-
-#ifdef TONVAULT_SCALING_X86
-    [[gnu::target("avx2"), gnu::always_inline]] static inline __m256d
-    Component(const HueColourMap::Component& c, __m256d M2, __m256d M1) {
-        using Part = HueColourMap::Component::Part;
-        if (c.part == Part::High) return M2;
-        if (c.part == Part::Low) return M1;
-        const __m256d ramp = _mm256_mul_pd(_mm256_sub_pd(M2, M1), _mm256_set1_pd(6));
-        return _mm256_add_pd(
-            M1, _mm256_div_pd(_mm256_mul_pd(ramp, _mm256_set1_pd(c.along)), _mm256_set1_pd(255)));
-    }
-
-    [[gnu::target("avx2")]] static void Avx2(const HueColourMap& map,
-                                             std::span<const double> levels, int32_t* out) {
-        const __m256d zero = _mm256_setzero_pd(), top = _mm256_set1_pd(255);
-        const __m256d half = _mm256_set1_pd(127.5), two = _mm256_set1_pd(2);
-        const __m256i white = _mm256_set1_epi64x(PackColour(255, 255, 255));
-        std::size_t i = 0;
-        for (; i + 4 <= levels.size(); i += 4) {
-            const __m256d level = _mm256_loadu_pd(&levels[i]);
-            // Above 255: 255; from 0 up: itself; below 0 or NaN: 0 (ordered compares).
-            __m256d L = _mm256_and_pd(level, _mm256_cmp_pd(level, zero, _CMP_GE_OQ));
-            L = _mm256_blendv_pd(L, top, _mm256_cmp_pd(level, top, _CMP_GT_OQ));
-            const __m256d S = _mm256_sub_pd(top, L);
-            const __m256d low = _mm256_div_pd(_mm256_mul_pd(L, _mm256_add_pd(S, top)), top);
-            const __m256d high =
-                _mm256_sub_pd(_mm256_add_pd(S, L), _mm256_div_pd(_mm256_mul_pd(S, L), top));
-            const __m256d M2 = _mm256_blendv_pd(high, low, _mm256_cmp_pd(L, half, _CMP_LE_OQ));
-            const __m256d M1 = _mm256_sub_pd(_mm256_mul_pd(two, L), M2);
-            // The components are within 0..255: the conversion rounds them as rnd does.
-            const __m256i red =
-                _mm256_cvtepi32_epi64(_mm256_cvtpd_epi32(Component(map.red_, M2, M1)));
-            const __m256i green =
-                _mm256_cvtepi32_epi64(_mm256_cvtpd_epi32(Component(map.green_, M2, M1)));
-            const __m256i blue =
-                _mm256_cvtepi32_epi64(_mm256_cvtpd_epi32(Component(map.blue_, M2, M1)));
-            const __m256i packed = _mm256_add_epi64(
-                red, _mm256_add_epi64(_mm256_slli_epi64(green, 8), _mm256_slli_epi64(blue, 16)));
-            const __m256i colours = _mm256_castpd_si256(
-                _mm256_blendv_pd(_mm256_castsi256_pd(packed), _mm256_castsi256_pd(white),
-                                 _mm256_cmp_pd(S, zero, _CMP_EQ_OQ)));
-            // The low halves of the four 64-bit lanes, in order.
-            const __m256i order = _mm256_setr_epi32(0, 2, 4, 6, 0, 2, 4, 6);
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + i),
-                             _mm256_castsi256_si128(_mm256_permutevar8x32_epi32(colours, order)));
-        }
-        Portable(map, levels.subspan(i), out + i);
-    }
-#endif
-};
-
 void HueColourMap::Row(std::span<const double> levels, std::span<int32_t> out) const {
     const std::size_t n = std::min(levels.size(), out.size());
-#ifdef TONVAULT_SCALING_X86
-    static const bool avx2 = platform::CpuHasAvx2();
-    if (avx2) {
-        HueColourRows::Avx2(*this, levels.first(n), out.data());
-        return;
-    }
-#endif
-    HueColourRows::Portable(*this, levels.first(n), out.data());
+    for (std::size_t i = 0; i < n; ++i) out[i] = (*this)(levels[i]);
 }
 
 HueColourMap::HueColourMap(int32_t hue)

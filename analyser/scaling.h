@@ -44,13 +44,10 @@ public:
         return platform::PackColour(red_(M2, M1), green_(M2, M1), blue_(M2, M1));
     }
 
-    // out[i] = (*this)(levels[i]) for every level (out holds at least as many), four at a time
-    // where the processor has the vector units for it: the divisions set the pace.
+    // out[i] = (*this)(levels[i]) for as many levels as both hold.
     void Row(std::span<const double> levels, std::span<int32_t> out) const;
 
 private:
-    friend struct HueColourRows;
-
     // One component: on a ramp between M1 and M2 at `along` of its six steps, or flat at M2 or M1.
     struct Component {
         enum Part : uint8_t { Ramp, High, Low } part = Low;

@@ -32,20 +32,20 @@ clsFourier::clsFourier() {
     nuWindow = 0;
     nuCounterFreq = platform::QueryPerformanceFrequency();
     if (fourier::CpuHasAvx512()) {
-        pTransform = &fourier::TransformAvx512;
-        pRealTransform = &fourier::TransformRealAvx512;
-        pMagnitudes = &fourier::MagnitudesAvx512;
-        pWeigh = &fourier::WeighAvx512;
+        transformKernel_ = &fourier::TransformAvx512;
+        realTransformKernel_ = &fourier::TransformRealAvx512;
+        magnitudesKernel_ = &fourier::MagnitudesAvx512;
+        weighKernel_ = &fourier::WeighAvx512;
     } else if (fourier::CpuHasAvx2()) {
-        pTransform = &fourier::TransformAvx2;
-        pRealTransform = &fourier::TransformRealAvx2;
-        pMagnitudes = &fourier::MagnitudesAvx2;
-        pWeigh = &fourier::WeighAvx2;
+        transformKernel_ = &fourier::TransformAvx2;
+        realTransformKernel_ = &fourier::TransformRealAvx2;
+        magnitudesKernel_ = &fourier::MagnitudesAvx2;
+        weighKernel_ = &fourier::WeighAvx2;
     } else {
-        pTransform = &fourier::TransformPortable;
-        pRealTransform = &fourier::TransformRealPortable;
-        pMagnitudes = &fourier::MagnitudesPortable;
-        pWeigh = &fourier::WeighPortable;
+        transformKernel_ = &fourier::TransformPortable;
+        realTransformKernel_ = &fourier::TransformRealPortable;
+        magnitudesKernel_ = &fourier::MagnitudesPortable;
+        weighKernel_ = &fourier::WeighPortable;
     }
 
     // Misaligned doubles cost speed on every butterfly; tell the developer how to pad.
@@ -64,7 +64,6 @@ void clsFourier::NumberOfSamples(std::int32_t nuNumSam) {
     AlignedArray<Complex> data(n, Complex{0.0, 0.0});
     std::vector<std::uint32_t> reverse(n);
     std::vector<double> window(n);
-    std::vector<double> halves(n, 0.5);
     AlignedArray<Complex> twiddles(n);
     AlignedArray<double> staged(n);
     AlignedArray<double> magnitude(n);
@@ -75,16 +74,13 @@ void clsFourier::NumberOfSamples(std::int32_t nuNumSam) {
     BuildTwiddles(bits, twiddles);
 
     aData = std::move(data);
-    aReverse = std::move(reverse);
-    aWindow = std::move(window);
-    aHalf = std::move(halves);
-    pWeight = nuWindow != 0 ? aWindow.data() : aHalf.data();
-    aTwiddle = std::move(twiddles);
-    aStaged = std::move(staged);
-    aMagnitude = std::move(magnitude);
-    nuStaged = 0;
-    nuStageEnd = static_cast<std::uint32_t>(nuNumSam);
-    nuMagCount = 0;
+    reverse_ = std::move(reverse);
+    window_ = std::move(window);
+    twiddles_ = std::move(twiddles);
+    staged_ = std::move(staged);
+    magnitudes_ = std::move(magnitude);
+    stagedCount_ = 0;
+    magCount_ = 0;
     isSizeUnknown = false;
     nuMaxIndex = nuNumSam - 1;
     nuBits = bits;
@@ -111,51 +107,43 @@ void clsFourier::BuildTwiddles(std::int32_t bits, AlignedArray<Complex>& table) 
 
 void clsFourier::WithTimeWindow(std::int32_t nuTimeWindow) {
     nuWindow = nuTimeWindow;
-    pWeight = nuWindow != 0 ? aWindow.data() : aHalf.data();
 }
 
 void clsFourier::CheckIndex(std::int32_t Index) const {
     if (isSizeUnknown || Index < 1 || Index > nuMaxIndex + 1) FailBadIndex();
 }
 
-void clsFourier::RealInElsewhere(std::int32_t Index, double nuValueIn) {
+void clsFourier::RealIn(std::int32_t Index, double nuValueIn) {
     CheckIndex(Index);
     const auto n = static_cast<std::size_t>(Index - 1);
-    const double value = nuWindow != 0 ? aWindow[n] * nuValueIn : nuValueIn / 2;
     FlushStaged();
-    if (n == 0) {
-        // A new run: what was staged is in the block now, and the run may grow over it.
-        aStaged[0] = value;
-        nuStaged = 1;
-    } else {
-        aData[aReverse[n]] = Complex{value, 0.0};
-    }
+    aData[reverse_[n]] = Complex{nuWindow != 0 ? window_[n] * nuValueIn : nuValueIn / 2, 0.0};
     isPending = true;
-    nuMagCount = 0;
+    magCount_ = 0;
 }
 
 void clsFourier::RealInFrame(std::span<const double> samples) {
     if (isSizeUnknown || samples.size() != aData.size()) FailBadIndex();
-    // Every position is written, so whatever was staged or stored before no longer matters.
+    // Every position is written, so whatever was stored before no longer matters.
     const std::size_t n = samples.size();
-    pWeigh(samples.data(), nuWindow != 0 ? aWindow.data() : nullptr, aStaged.data(), n);
-    nuStaged = static_cast<std::int32_t>(n);
+    weighKernel_(samples.data(), nuWindow != 0 ? window_.data() : nullptr, staged_.data(), n);
+    stagedCount_ = static_cast<std::int32_t>(n);
     isPending = true;
-    nuMagCount = 0;
+    magCount_ = 0;
 }
 
 void clsFourier::FlushStaged() {
-    const auto count = static_cast<std::size_t>(nuStaged);
-    nuStaged = 0;
-    for (std::size_t n = 0; n < count; ++n) aData[aReverse[n]] = Complex{aStaged[n], 0.0};
+    const auto count = static_cast<std::size_t>(stagedCount_);
+    stagedCount_ = 0;
+    for (std::size_t n = 0; n < count; ++n) aData[reverse_[n]] = Complex{staged_[n], 0.0};
 }
 
 void clsFourier::ImagIn(std::int32_t Index, double nuValueIn) {
     CheckIndex(Index);
     FlushStaged();
-    aData[aReverse[static_cast<std::size_t>(Index - 1)]].Im = nuValueIn;
+    aData[reverse_[static_cast<std::size_t>(Index - 1)]].Im = nuValueIn;
     isPending = true;
-    nuMagCount = 0;
+    magCount_ = 0;
 }
 
 const Complex& clsFourier::GetOutput(std::int32_t Index) {
@@ -163,17 +151,17 @@ const Complex& clsFourier::GetOutput(std::int32_t Index) {
     if (isPending) {
         isPending = false;
         nuTransformStart = platform::QueryPerformanceCounter();
-        if (static_cast<std::size_t>(nuStaged) == aData.size()) {
-            // The whole block was written in order since the last transform: load it in
+        if (static_cast<std::size_t>(stagedCount_) == aData.size()) {
+            // A whole frame was given since the last transform: load it in
             // cache-sized tiles straight into the first passes.
-            nuStaged = 0;
-            pRealTransform(aStaged.data(), aData.data(), nuBits, aTwiddle.data());
+            stagedCount_ = 0;
+            realTransformKernel_(staged_.data(), aData.data(), nuBits, twiddles_.data());
         } else {
             FlushStaged();
-            pTransform(aData.data(), nuBits, aTwiddle.data());
+            transformKernel_(aData.data(), nuBits, twiddles_.data());
         }
         nuTransformEnd = platform::QueryPerformanceCounter();
-        nuMagCount = 0;
+        magCount_ = 0;
     }
     return aData[static_cast<std::size_t>(Index - 1)];
 }
@@ -184,14 +172,14 @@ double clsFourier::MagnitudeOf(std::int32_t Index) {
     const auto n = static_cast<std::uint32_t>(aData.size());
     const std::uint32_t first = k / kChunkBins * kChunkBins;
     const std::uint32_t count = std::min(kChunkBins, n - first);
-    pMagnitudes(aData.data() + first, aMagnitude.data() + first, count);
-    if (nuMagCount != 0 && first == nuMagFirst + nuMagCount) {
-        nuMagCount += count; // reads in ascending order grow the run
+    magnitudesKernel_(aData.data() + first, magnitudes_.data() + first, count);
+    if (magCount_ != 0 && first == magFirst_ + magCount_) {
+        magCount_ += count; // reads in ascending order grow the run
     } else {
-        nuMagFirst = first;
-        nuMagCount = count;
+        magFirst_ = first;
+        magCount_ = count;
     }
-    return aMagnitude[k];
+    return magnitudes_[k];
 }
 
 double clsFourier::RealOut(std::int32_t Index) {

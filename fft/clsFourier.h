@@ -72,13 +72,11 @@ private:
     using Weigh = void (*)(const double* x, const double* weights, double* out, std::size_t n);
     template <class T> using AlignedArray = std::vector<T, CacheAlignedAllocator<T>>;
 
-    // RealIn off the ascending run: checks, then writes into the block itself.
-    void RealInElsewhere(std::int32_t Index, double nuValueIn);
     const Complex& GetOutput(std::int32_t Index);
     // ComplexOut off the fast path: transforms if needed, then fills the read bin's chunk.
     [[gnu::cold]] double MagnitudeOf(std::int32_t Index);
     void CheckIndex(std::int32_t Index) const;
-    // Moves the staged run of real inputs into their bit-reversed elements.
+    // Moves a staged frame of real inputs into their bit-reversed elements.
     void FlushStaged();
     // Fills one table per pass with the twiddles of a group, made by the same recurrence the
     // butterflies would run, so every group of a pass reuses them instead of recomputing.
@@ -107,56 +105,34 @@ private:
 
     // Built by NumberOfSamples so that neither the per-sample input nor the transform allocates
     // or calls a trigonometric function.
-    std::vector<std::uint32_t> aReverse; // element that holds natural position n
-    std::vector<double> aWindow;         // Blackman weight of natural position n
-    // N halves: v * 0.5 is v / 2 to the bit, so without the window the input path multiplies
-    // too, and pWeight (aWindow or aHalf, chosen by the switch) spares it a test per sample.
-    std::vector<double> aHalf;
-    const double* pWeight = nullptr;
-    AlignedArray<Complex> aTwiddle; // pass with half-span h uses elements h .. 2h - 1
-    // Real inputs written in ascending order from the first position are kept here in natural
-    // order and reach aData only when the transform needs them: one sequential store per
-    // sample instead of a store scattered over the whole block. nuStaged counts them; any other
-    // write first moves them into aData, so later writes still win.
-    AlignedArray<double> aStaged;
-    std::int32_t nuStaged = 0;
-    // The inline fast path of RealIn tests one unsigned bound instead of several flags:
-    // nuStageEnd is N once a length is known, 0 before.
-    std::uint32_t nuStageEnd = 0;
+    std::vector<std::uint32_t> reverse_; // element that holds natural position n
+    std::vector<double> window_;         // Blackman weight of natural position n
+    AlignedArray<Complex> twiddles_;     // pass with half-span h uses elements h .. 2h - 1
+    // A frame given whole (RealInFrame) is kept here, weighted, in natural order and reaches
+    // aData only when the transform needs it: one sequential store per sample instead of a store
+    // scattered over the whole block. stagedCount_ is N while one is kept; any other write first
+    // moves it into aData, so later writes still win.
+    AlignedArray<double> staged_;
+    std::int32_t stagedCount_ = 0;
     // Magnitudes are made a chunk of bins at a time, in vector registers, when a bin of the
     // chunk is first read after a transform: the analyser reads a few hundred consecutive bins,
-    // and one square root per bin in turn would cost a third of a small frame. Bins nuMagFirst ..
-    // nuMagFirst + nuMagCount - 1 hold the magnitudes of the finished transform; nuMagCount is 0
+    // and one square root per bin in turn would cost a third of a small frame. Bins magFirst_ ..
+    // magFirst_ + magCount_ - 1 hold the magnitudes of the finished transform; magCount_ is 0
     // whenever a transform is pending, so the inline read tests a single bound.
     static constexpr std::uint32_t kChunkBins = 64;
-    AlignedArray<double> aMagnitude;
-    std::uint32_t nuMagFirst = 0;
-    std::uint32_t nuMagCount = 0;
-    Transform pTransform = nullptr;         // widest butterflies this processor runs
-    RealTransform pRealTransform = nullptr; // the same, loading a whole staged block first
-    Magnitudes pMagnitudes = nullptr;       // the same width for the square roots
-    Weigh pWeigh = nullptr;                 // and for weighting a whole frame
+    AlignedArray<double> magnitudes_;
+    std::uint32_t magFirst_ = 0;
+    std::uint32_t magCount_ = 0;
+    Transform transformKernel_ = nullptr;         // widest butterflies this processor runs
+    RealTransform realTransformKernel_ = nullptr; // the same, loading a whole staged block first
+    Magnitudes magnitudesKernel_ = nullptr;       // the same width for the square roots
+    Weigh weighKernel_ = nullptr;                 // and for weighting a whole frame
 };
 
-// Inline so the caller's per-sample loop costs a few instructions per sample: the analyser
-// writes every frame as one ascending run from the first position. Only positions 2 .. N take
-// this path; the first position of a run goes through RealInElsewhere, which also marks the block
-// pending, so the loop stores nothing here but the value and the run length.
-inline void clsFourier::RealIn(std::int32_t Index, double nuValueIn) {
-    const auto n = static_cast<std::uint32_t>(nuStaged);
-    if (static_cast<std::uint32_t>(Index) == n + 1 && n - 1 < nuStageEnd - 1) [[likely]] {
-        aStaged[n] = pWeight[n] * nuValueIn;
-        nuStaged = Index;
-        return;
-    }
-    RealInElsewhere(Index, nuValueIn);
-}
-
-// Inline for the same reason: after the frame's one transform, each displayed bin is a check
-// and a load.
+// Inline: after the frame's one transform, each displayed bin is a check and a load.
 inline double clsFourier::ComplexOut(std::int32_t Index) {
     const auto k = static_cast<std::uint32_t>(Index) - 1u;
-    if (k - nuMagFirst < nuMagCount) [[likely]] // below nuMagFirst wraps to a huge value
-        return aMagnitude[k];
+    if (k - magFirst_ < magCount_) [[likely]] // below magFirst_ wraps to a huge value
+        return magnitudes_[k];
     return MagnitudeOf(Index);
 }

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The engine's arithmetic as pure functions: bit reversal, Blackman weight, the twiddle recurrence,
-// the butterfly, the in-place passes (portable and AVX2) and the alignment advice.
+// the butterfly, the in-place passes, weighting and magnitudes (portable, AVX2 and AVX-512, chosen
+// at run time, every one with the portable bits) and the alignment advice.
 #pragma once
 
 #include "fft/clsFourier.h"
