@@ -307,8 +307,8 @@ private:
     // follows changes made by other programs, also after a folder is replaced.
     void WatchLibrary();
     // Re-reads File1 (and renews the watch), keeping its selection and scroll position where the
-    // entries allow. Returns the selected name when it is no longer listed, otherwise empty.
-    QString ReReadLibrary();
+    // entries allow. With showGone, a selected sample no longer listed is shown as gone.
+    void ReReadLibrary(bool showGone);
     // The watcher's debounced refresh: a selected sample that has gone is shown as gone.
     void LibraryChanged();
     // Picture1 emptied to its back colour, with kNoPictureNote below the caption.

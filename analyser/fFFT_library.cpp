@@ -25,7 +25,7 @@ void fFFT::Command1_Click() {
     const std::string name = Text1->Text().toStdString();
     const analyser::SaveResult saved = analyser::SaveSample(Folders(), name, picWaterfall->Image());
     // The selected entry can only vanish here through another program.
-    if (!ReReadLibrary().isEmpty()) ShowNoPicture();
+    ReReadLibrary(true);
     // A save the file system refused is said, or the user would take the sample for stored; an
     // unsafe name is refused silently, as nothing was attempted.
     if (saved.status == analyser::SaveStatus::Failed)
@@ -59,7 +59,7 @@ void fFFT::Command2_Click() {
     if (!name.empty() && analyser::IsSafeSampleName(name) &&
         !analyser::IsListedSample(folders.data, name)) {
         // Already gone: the list catches up instead of deleting a ghost.
-        if (!ReReadLibrary().isEmpty()) ShowNoPicture();
+        ReReadLibrary(true);
         FocusWaterfall();
         return;
     }
@@ -68,7 +68,7 @@ void fFFT::Command2_Click() {
     if (!analyser::IsSafeSampleName(name) || !analyser::IsProtectedSample(folders, name)) {
         analyser::DeleteSample(folders, name);
         // The caption and the picture stay as they were after a Delete of our own.
-        ReReadLibrary();
+        ReReadLibrary(false);
     }
     FocusWaterfall();
 }
@@ -107,17 +107,21 @@ void fFFT::WatchLibrary() {
         if (QFileInfo(folder).isDir()) libraryWatcher_->addPath(folder);
 }
 
-QString fFFT::ReReadLibrary() {
+void fFFT::ReReadLibrary(bool showGone) {
     const QString selected = File1->FileName();
     QScrollBar* scroll = File1->verticalScrollBar();
     const int at = scroll->value();
     if (libraryWatcher_) WatchLibrary();
     File1->Refresh();
     scroll->setValue(at);
-    return File1->FileName().isEmpty() ? selected : QString();
+    if (!showGone || selected.isEmpty() || !File1->FileName().isEmpty()) return;
+    ShowNoPicture();
+    // A list without a current entry that gets the keyboard focus (the window taken up again)
+    // makes its first entry current, which would show that sample in place of the gone one.
+    if (focusWidget() == File1) FocusWaterfall();
 }
 
 void fFFT::LibraryChanged() {
     if (libraryRefresh_) libraryRefresh_->stop();
-    if (!ReReadLibrary().isEmpty()) ShowNoPicture();
+    ReReadLibrary(true);
 }

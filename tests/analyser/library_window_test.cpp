@@ -10,6 +10,7 @@
 #include "window_fixture.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -605,6 +606,34 @@ TEST_F(LibraryWindowTest, ShowAndDeleteOnANameGoneMeanwhileDropItAndShowNoPictur
     EXPECT_EQ(w().Label1->Caption(), "brass sample");
     expectNoPicture("first entry gone");
     EXPECT_LT(spinUntil([&] { return w().File1->ListCount() == 0; }), 1000);
+}
+
+TEST_F(LibraryWindowTest, ASampleGoneStaysShownAsGoneWhenTheWindowIsTakenUpAgain) {
+    paint(23);
+    save("brass");
+    save("gold");
+    w().activateWindow();
+    platform::DoEvents();
+    w().File1->setFocus();
+    w().File1->setListIndex(rowOf("gold"));
+    if (QApplication::focusWidget() != w().File1)
+        GTEST_SKIP() << "this display gives the window no keyboard focus";
+    // The keyboard goes elsewhere (a dialog: coming back from it is no activation), the sample is
+    // deleted meanwhile, and the user comes back to the window.
+    QDialog elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    if (spinUntil([&] { return QApplication::activeWindow() == &elsewhere; }, 1000) >= 1000)
+        GTEST_SKIP() << "this display moves no keyboard focus between windows";
+    removeSample("gold");
+    EXPECT_LT(spinUntil([&] { return rowOf("gold") < 0; }), 1000);
+    elsewhere.hide();
+    w().activateWindow();
+    spinUntil([&] { return QApplication::activeWindow() == &w(); }, 1000);
+    spinFor(100);
+    EXPECT_EQ(w().File1->ListIndex(), -1) << "the first entry took the place of the gone one";
+    EXPECT_EQ(w().Label1->Caption(), "gold Sample");
+    expectNoPicture("gone, then the window taken up again");
 }
 
 TEST_F(LibraryWindowTest, TheListIsReReadAFewTimesASecondAtMost) {
