@@ -303,8 +303,8 @@ private:
     void FocusWaterfall();
     // The library's two folders under the base folder.
     analyser::SampleFolders Folders() const;
-    // Watches the base folder, metals/ and metals/data/ (those that exist), so that the list
-    // follows changes made by other programs, also after a folder is replaced.
+    // Watches metals/ and metals/data/ (and, but on Windows, the base folder), those that exist,
+    // so that the list follows changes made by other programs, also after a folder is replaced.
     void WatchLibrary();
     // Re-reads File1 (and renews the watch), keeping its selection and scroll position where the
     // entries allow. With showGone, a selected sample no longer listed is shown as gone.

@@ -100,7 +100,12 @@ void fFFT::WatchLibrary() {
     // its watch on the moved folder, and one removed drops out; the parent's watch hears of the
     // new one. Done before the list is read, so nothing changed in between goes unnoticed.
     const QString base = QDir::cleanPath(baseFolder_);
-    const QStringList folders{base, base + "/metals", base + "/metals/data"};
+    QStringList folders{base + "/metals", base + "/metals/data"};
+#ifndef _WIN32
+    // Windows refuses to rename a folder while a folder inside it is watched, and the folder
+    // that holds the base folder is not ours to pin down.
+    folders.prepend(base);
+#endif
     const QStringList watched = libraryWatcher_->directories();
     if (!watched.isEmpty()) libraryWatcher_->removePaths(watched);
     for (const QString& folder : folders)

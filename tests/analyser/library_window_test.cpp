@@ -560,6 +560,9 @@ TEST_F(LibraryWindowTest, ChangesMadeByOthersReachTheListWithinASecond) {
     EXPECT_LT(spinUntil([&] { return rowOf("restored") >= 0; }), 1000);
     Write(markerPath("after restore"), "null\r\n");
     EXPECT_LT(spinUntil([&] { return rowOf("after restore") >= 0; }), 1000);
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows refuses to rename a folder while a folder inside it is watched";
+#endif
     ASSERT_TRUE(QDir(base_.path()).rename("metals", "metals.old"));
     EXPECT_LT(spinUntil([&] { return w().File1->ListCount() == 0; }), 1000);
     ASSERT_TRUE(QDir(base_.path()).mkpath("metals/data"));
