@@ -284,6 +284,7 @@ void fFFT::Form_Load() {
     // What an interrupted save left behind is hidden, never listed, and only takes room.
     analyser::RemoveLeftoverSaves(Folders());
     File1->setPath(baseFolder_ + "/metals/data/");
+    WatchLibrary();
     show();
     nuResolution = 1;
     platform::DoEvents();

@@ -26,6 +26,7 @@
 #include <vector>
 
 class QAction;
+class QFileSystemWatcher;
 class QMenu;
 class QTimer;
 class fMagnifier;
@@ -163,14 +164,21 @@ public:
     // True once the window has been closed (by the user, Exit, or a failed device check).
     bool IsClosed() const { return closed_; }
 
-    // ---- the sample library (sample_library.cpp) ------------------------------------------------
+    // ---- the sample library (fFFT_library.cpp) -------------------------------------------------
     // Save sample: the whole waterfall under Text1's name; the list is re-read whatever happened.
     void Command1_Click();
-    // Show sample: the selected entry's name in Text1 and Label1, its picture in Picture1 (kept
-    // when the file is missing or not an image).
+    // Show sample: the selected entry's name in Text1 and Label1, its picture in Picture1. A
+    // picture that cannot be shown (missing, cut off, not a BMP read here) leaves Picture1 empty
+    // with kNoPictureNote; an entry whose marker has gone meanwhile is shown so and dropped.
     void File1_Click();
-    // Delete: the selected entry's marker, never the protected sample's; the list is re-read.
+    // Delete: the selected entry's marker and picture, never the protected sample's; the list is
+    // re-read. An entry whose marker has gone meanwhile only re-reads the list.
     void Command2_Click();
+    // Written into the empty sample picture, in the caption's colour.
+    static constexpr const char* kNoPictureNote = "picture missing or damaged";
+    // Changes in the library's folders reach the list after at most this long, and the list is
+    // re-read at most once in this long however many changes come.
+    static constexpr int kLibraryRefreshMs = 250;
 
     // ---- pointer readout and picture clicks (readouts.cpp) --------------------------------------
     // x, y in the picture's own pixels; x may lie outside it while a button is held.
@@ -295,6 +303,16 @@ private:
     void FocusWaterfall();
     // The library's two folders under the base folder.
     analyser::SampleFolders Folders() const;
+    // Watches metals/ and metals/data/ (and, but on Windows, the base folder), those that exist,
+    // so that the list follows changes made by other programs, also after a folder is replaced.
+    void WatchLibrary();
+    // Re-reads File1 (and renews the watch), keeping its selection and scroll position where the
+    // entries allow. With showGone, a selected sample no longer listed is shown as gone.
+    void ReReadLibrary(bool showGone);
+    // The watcher's debounced refresh: a selected sample that has gone is shown as gone.
+    void LibraryChanged();
+    // Picture1 emptied to its back colour, with kNoPictureNote below the caption.
+    void ShowNoPicture();
     void OnFocusWindowChanged(QWindow* window);
 
     // ---- loop internals (loop.cpp)
@@ -347,7 +365,9 @@ private:
     std::atomic<bool> blockPosted_{false};
 
     QString baseFolder_;
-    analyser::BinPlan binPlan_; // the last UpdateBins' plan, read by scrRange_Change
+    QFileSystemWatcher* libraryWatcher_ = nullptr;
+    QTimer* libraryRefresh_ = nullptr; // single shot: a change pending for the list
+    analyser::BinPlan binPlan_;        // the last UpdateBins' plan, read by scrRange_Change
     bool loading_ = false;
     bool activatePending_ = false;
     bool closed_ = false;

@@ -268,7 +268,12 @@ bool DeleteSample(const SampleFolders& folders, const std::string& name) {
     const fs::path marker = folders.data / PathFromUtf8(name);
     if (!IsRegularEntry(marker)) return false;
     std::error_code ec;
-    return fs::remove(marker, ec) && !ec;
+    if (!fs::remove(marker, ec) || ec) return false;
+    // The marker first: should the picture then refuse to go, the sample is merely unlisted, never
+    // listed without its picture.
+    const fs::path picture = folders.pictures / PathFromUtf8(name);
+    if (IsRegularEntry(picture)) fs::remove(picture, ec);
+    return true;
 }
 
 std::optional<QImage> LoadSamplePicture(const SampleFolders& folders, const std::string& name) {

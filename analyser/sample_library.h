@@ -81,9 +81,12 @@ SaveResult SaveSample(const SampleFolders& folders, const std::string& name, con
 // The message shown when a save Failed.
 std::string SaveFailureText(const std::string& name, const std::string& reason);
 
-// Removes the marker <data>/<name> (the picture stays). Never removes the protected sample
-// (IsProtectedSample), refuses unsafe names and anything that is not a regular file.
-// Returns true when a marker was removed.
+// Removes the marker <data>/<name> and then whatever regular file stands at <pictures>/<name>,
+// readable or not, so a deleted sample leaves nothing behind. Never removes the protected sample
+// (IsProtectedSample), refuses unsafe names, and never removes or follows what is not a regular
+// file (a link, a folder, a device) in either place. Without a marker nothing is removed: the
+// picture of a sample that is not listed is not the library's to remove. Returns true when a
+// marker was removed.
 bool DeleteSample(const SampleFolders& folders, const std::string& name);
 
 // The picture of a sample, or nullopt when the name is unsafe, the file is missing, not a

@@ -13,3 +13,13 @@ foreach(server pulse pipewire)
   set_tests_properties(e2e_waterfall_${server} PROPERTIES
     LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 180 RESOURCE_LOCK soundserver)
 endforeach()
+
+# Two copies of the real program on one sample library: one's save and delete reach the other's
+# list, and pictures that cannot be shown show none. A tone gives the saved sample a picture.
+add_test(NAME e2e_library_two_copies
+  COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-pulse --tone 700 --
+          ${PROJECT_SOURCE_DIR}/scripts/x11-display-test
+          ${PROJECT_SOURCE_DIR}/scripts/e2e-library $<TARGET_FILE:tonvault> $<TARGET_FILE:shot_check>
+          ${CMAKE_BINARY_DIR}/e2e_library)
+set_tests_properties(e2e_library_two_copies PROPERTIES
+  LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 180 RESOURCE_LOCK soundserver)

@@ -10,13 +10,18 @@
 #include "window_fixture.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
 #include <QDirIterator>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <memory>
 
@@ -81,6 +86,59 @@ protected:
         return all;
     }
     static QImage Rgb32(const QImage& image) { return image.convertToFormat(QImage::Format_RGB32); }
+
+    // Picture1 without a picture: its black back colour and one line of text in the caption's
+    // colour (magenta, which blends with black into shades without green) clear of the caption's
+    // box; so not a pixel of any picture shown before.
+    void expectNoPicture(const QString& context) {
+        const QImage shown = Rgb32(w().Picture1->Image());
+        ASSERT_EQ(shown.size(), QSize(780, 156)) << context.toStdString();
+        long text = 0, foreign = 0;
+        bool fullColour = false;
+        int top = shown.height(), bottom = -1;
+        for (int y = 0; y < shown.height(); ++y)
+            for (int x = 0; x < shown.width(); ++x) {
+                const QRgb c = shown.pixel(x, y) & 0xFFFFFF;
+                if (c == 0) continue;
+                if (qGreen(c) != 0) {
+                    ++foreign;
+                    continue;
+                }
+                ++text;
+                fullColour = fullColour || c == 0xFF00FF;
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+        EXPECT_EQ(foreign, 0) << context.toStdString() << ": pixels of a picture";
+        EXPECT_GT(text, 40) << context.toStdString() << ": no note";
+        EXPECT_TRUE(fullColour) << context.toStdString()
+                                << ": the note is not in the caption's colour";
+        EXPECT_LT(bottom - top, 20) << context.toStdString() << ": more than one line";
+        const QRect caption = w().Label1->geometry();
+        EXPECT_TRUE(top > caption.bottom() || bottom < caption.top())
+            << context.toStdString() << ": the note covers the caption";
+    }
+    // Lets events run until done() or the time is up; returns the milliseconds it took.
+    template <typename Done> qint64 spinUntil(Done done, int limitMs = 3000) {
+        QElapsedTimer clock;
+        clock.start();
+        while (!done() && clock.elapsed() < limitMs) {
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+            QThread::msleep(5);
+        }
+        return clock.elapsed();
+    }
+    void spinFor(int ms) {
+        spinUntil([] { return false; }, ms);
+    }
+    void writeSample(const QString& name, const QByteArray& picture) {
+        Write(picturePath(name), picture);
+        Write(markerPath(name), "null\r\n");
+    }
+    void removeSample(const QString& name) {
+        QFile::remove(picturePath(name));
+        QFile::remove(markerPath(name));
+    }
     // Whether the library's folder takes "Default noise" for "default noise" (Windows, macOS).
     bool namesIgnoreCase() const {
         return analyser::NamesIgnoreCase(
@@ -138,27 +196,42 @@ TEST_F(LibraryWindowTest, ShowPutsThePictureTopLeftUnscaledAndNamesTheSample) {
     EXPECT_EQ(w().Text1->Text(), "Brass");
 }
 
-TEST_F(LibraryWindowTest, ShowWithAMissingOrForeignPictureKeepsTheOldOne) {
+TEST_F(LibraryWindowTest, APictureThatCannotBeShownLeavesNoneUnderTheSamplesName) {
     const QImage saved = paint(5);
     save("gold");
-    w().File1->setListIndex(rowOf("gold"));
-    const QImage shown = Rgb32(w().Picture1->Image());
-    ASSERT_EQ(shown, saved.copy(0, 0, 780, 156));
+    const QByteArray gold = Read(picturePath("gold"));
 
     Write(markerPath("ghost"), "null\r\n"); // listed, no picture
     Write(markerPath("junk"), "");          // an empty marker lists its sample all the same
     Write(picturePath("junk"), "this is not a picture");
-    Write(markerPath("half"), "null\r\n");
-    Write(picturePath("half"), Read(picturePath("gold")).left(40000)); // a cut-off BMP
-    save("gold");                                                      // re-reads the list
-    ASSERT_EQ(listed(), (QStringList{"ghost", "gold", "half", "junk"}));
+    writeSample("half", gold.left(1000)); // a cut-off BMP: its rows are never shown either
+    writeSample("empty", "");
+    Write(markerPath("folder"), "null\r\n");
+    ASSERT_TRUE(QDir().mkpath(picturePath("folder")));
+    save("gold"); // re-reads the list
+    const QStringList damaged{"empty", "folder", "ghost", "half", "junk"};
+    ASSERT_EQ(listed(), (QStringList{"empty", "folder", "ghost", "gold", "half", "junk"}));
 
-    for (const char* name : {"ghost", "junk", "half"}) {
+    for (const QString& name : damaged) {
+        // Each time after the good picture, so that one kept would show.
+        w().File1->setListIndex(rowOf("gold"));
+        ASSERT_EQ(Rgb32(w().Picture1->Image()), saved.copy(0, 0, 780, 156));
         w().File1->setListIndex(rowOf(name));
         EXPECT_EQ(w().Text1->Text(), name);
-        EXPECT_EQ(w().Label1->Caption(), QString(name) + " Sample");
-        EXPECT_EQ(Rgb32(w().Picture1->Image()), shown) << name;
+        EXPECT_EQ(w().Label1->Caption(), name + " Sample");
+        expectNoPicture(name);
     }
+    EXPECT_TRUE(messages_.messages().empty()) << "the picture says it; no message box";
+
+    // Delete takes both files, whatever the picture holds; the folder is not the sample's file.
+    for (const QString& name : damaged) {
+        w().File1->setListIndex(rowOf(name));
+        w().Command2->click();
+        EXPECT_FALSE(QFile::exists(markerPath(name))) << name.toStdString();
+        EXPECT_EQ(QFileInfo(picturePath(name)).isFile(), false) << name.toStdString();
+    }
+    EXPECT_TRUE(QFileInfo(picturePath("folder")).isDir());
+    EXPECT_EQ(listed(), QStringList{"gold"});
 }
 
 TEST_F(LibraryWindowTest, NamesBeyondAsciiAreSavedListedAndShown) {
@@ -204,7 +277,8 @@ TEST_F(LibraryWindowTest, DeleteRemovesTheMarkerButNeverTheProtectedSample) {
     w().File1->setListIndex(rowOf("Default noise"));
     w().Command2->click();
     EXPECT_FALSE(QFile::exists(markerPath("Default noise")));
-    EXPECT_TRUE(QFile::exists(picturePath("Default noise"))) << "the picture stays";
+    EXPECT_FALSE(QFile::exists(picturePath("Default noise"))) << "the picture goes with it";
+    EXPECT_TRUE(QFile::exists(picturePath("default noise")));
     EXPECT_EQ(listed(), (QStringList{"default noise", "iron"}));
 
     // Deleting leaves the name box, the caption and the picture as they were.
@@ -216,7 +290,10 @@ TEST_F(LibraryWindowTest, DeleteRemovesTheMarkerButNeverTheProtectedSample) {
     EXPECT_EQ(w().Text1->Text(), "iron");
     EXPECT_EQ(w().Label1->Caption(), "iron Sample");
     EXPECT_EQ(w().Picture1->Image(), shown);
-    EXPECT_TRUE(QFile::exists(picturePath("iron")));
+    EXPECT_FALSE(QFile::exists(picturePath("iron")));
+    spinFor(2 * fFFT::kLibraryRefreshMs); // the folder's own news of it changes nothing more
+    EXPECT_EQ(w().Picture1->Image(), shown);
+    EXPECT_EQ(w().Label1->Caption(), "iron Sample");
 
     // With nothing selected Delete removes nothing.
     w().Command2->click();
@@ -427,9 +504,10 @@ TEST_F(LibraryWindowTest, CutOffPicturesLinksAndLeftoversAreKeptOut) {
     want.sort(Qt::CaseInsensitive);
     ASSERT_EQ(listed(), want);
     for (const QString& name : cutOff) {
+        w().File1->setListIndex(rowOf("gold"));
         w().File1->setListIndex(rowOf(name));
         EXPECT_EQ(w().Label1->Caption(), QString(name) + " Sample");
-        EXPECT_EQ(Rgb32(w().Picture1->Image()), shown.copy(0, 0, 780, 156)) << name.toStdString();
+        expectNoPicture(name);
     }
 
     // What an interrupted save left is gone at the next start, and was never listed.
@@ -445,6 +523,153 @@ TEST_F(LibraryWindowTest, CutOffPicturesLinksAndLeftoversAreKeptOut) {
 #endif
     EXPECT_EQ(again.File1->ListCount(), want.size());
     EXPECT_TRUE(messages_.messages().empty());
+}
+
+// ---- the list follows its folder ----------------------------------------------------------------
+
+TEST_F(LibraryWindowTest, ChangesMadeByOthersReachTheListWithinASecond) {
+    const QImage gold = paint(20);
+    save("gold");
+    w().File1->setListIndex(rowOf("gold"));
+    w().Text1->setText("typed, not saved");
+    const QByteArray picture = Read(picturePath("gold"));
+
+    // Another copy of the program saves, then deletes.
+    writeSample("zinc", picture);
+    EXPECT_LT(spinUntil([&] { return rowOf("zinc") >= 0; }), 1000) << "a save elsewhere";
+    removeSample("zinc");
+    EXPECT_LT(spinUntil([&] { return rowOf("zinc") < 0; }), 1000) << "a delete elsewhere";
+    // Neither took the selection, the typed name or the picture on show.
+    EXPECT_EQ(w().File1->FileName(), "gold");
+    EXPECT_EQ(w().Text1->Text(), "typed, not saved");
+    EXPECT_EQ(Rgb32(w().Picture1->Image()), gold.copy(0, 0, 780, 156));
+
+    // The selected sample is deleted elsewhere: it is shown as gone.
+    removeSample("gold");
+    EXPECT_LT(spinUntil([&] { return rowOf("gold") < 0; }), 1000);
+    EXPECT_EQ(w().File1->ListIndex(), -1);
+    EXPECT_EQ(w().Label1->Caption(), "gold Sample");
+    EXPECT_EQ(w().Text1->Text(), "typed, not saved");
+    expectNoPicture("gone");
+
+    // The data folder is replaced (a restore), then the whole library: the list still follows.
+    const QString metals = base_.path() + "/metals";
+    ASSERT_TRUE(QDir(metals).rename("data", "data.old"));
+    ASSERT_TRUE(QDir(metals).mkdir("data"));
+    Write(markerPath("restored"), "null\r\n");
+    EXPECT_LT(spinUntil([&] { return rowOf("restored") >= 0; }), 1000);
+    Write(markerPath("after restore"), "null\r\n");
+    EXPECT_LT(spinUntil([&] { return rowOf("after restore") >= 0; }), 1000);
+#ifdef _WIN32
+    GTEST_SKIP() << "Windows refuses to rename a folder while a folder inside it is watched";
+#endif
+    ASSERT_TRUE(QDir(base_.path()).rename("metals", "metals.old"));
+    EXPECT_LT(spinUntil([&] { return w().File1->ListCount() == 0; }), 1000);
+    ASSERT_TRUE(QDir(base_.path()).mkpath("metals/data"));
+    writeSample("new library", picture);
+    EXPECT_LT(spinUntil([&] { return rowOf("new library") >= 0; }), 1000);
+    writeSample("second", picture);
+    EXPECT_LT(spinUntil([&] { return rowOf("second") >= 0; }), 1000);
+    EXPECT_EQ(listed(), (QStringList{"new library", "second"}));
+}
+
+TEST_F(LibraryWindowTest, ShowAndDeleteOnANameGoneMeanwhileDropItAndShowNoPicture) {
+    const QImage first = paint(21);
+    save("brass");
+    save("copper");
+    save("tin");
+    w().File1->setListIndex(rowOf("brass"));
+    ASSERT_EQ(Rgb32(w().Picture1->Image()), first.copy(0, 0, 780, 156));
+
+    // Gone before the list heard of it (the window has had no events since): showing it shows
+    // no picture, even though an older copy left its picture behind, and drops it from the list.
+    QFile::remove(markerPath("copper"));
+    w().File1->setListIndex(rowOf("copper"));
+    EXPECT_EQ(w().Label1->Caption(), "copper Sample");
+    expectNoPicture("shown after it was deleted");
+    EXPECT_LT(spinUntil([&] { return rowOf("copper") < 0; }), 1000);
+    EXPECT_TRUE(QFile::exists(picturePath("copper")))
+        << "only a listed sample's picture is removed";
+
+    // Delete on a name gone meanwhile re-reads the list and touches nothing.
+    w().File1->setListIndex(rowOf("tin"));
+    removeSample("tin");
+    const auto before = tree();
+    w().Command2->click();
+    EXPECT_EQ(listed(), QStringList{"brass"});
+    EXPECT_EQ(tree(), before);
+    EXPECT_EQ(w().File1->ListIndex(), -1);
+    expectNoPicture("deleted while selected");
+    EXPECT_TRUE(messages_.messages().empty());
+
+    // Activation on a first entry gone meanwhile: no picture of another sample under its name.
+    w().File1->setListIndex(rowOf("brass"));
+    removeSample("brass");
+    w().Form_Activate();
+    EXPECT_EQ(w().Label1->Caption(), "brass sample");
+    expectNoPicture("first entry gone");
+    EXPECT_LT(spinUntil([&] { return w().File1->ListCount() == 0; }), 1000);
+}
+
+TEST_F(LibraryWindowTest, ASampleGoneStaysShownAsGoneWhenTheWindowIsTakenUpAgain) {
+    paint(23);
+    save("brass");
+    save("gold");
+    w().activateWindow();
+    platform::DoEvents();
+    w().File1->setFocus();
+    w().File1->setListIndex(rowOf("gold"));
+    if (QApplication::focusWidget() != w().File1)
+        GTEST_SKIP() << "this display gives the window no keyboard focus";
+    // The keyboard goes elsewhere (a dialog: coming back from it is no activation), the sample is
+    // deleted meanwhile, and the user comes back to the window.
+    QDialog elsewhere;
+    elsewhere.show();
+    elsewhere.activateWindow();
+    if (spinUntil([&] { return QApplication::activeWindow() == &elsewhere; }, 1000) >= 1000)
+        GTEST_SKIP() << "this display moves no keyboard focus between windows";
+    removeSample("gold");
+    EXPECT_LT(spinUntil([&] { return rowOf("gold") < 0; }), 1000);
+    elsewhere.hide();
+    w().activateWindow();
+    spinUntil([&] { return QApplication::activeWindow() == &w(); }, 1000);
+    spinFor(100);
+    EXPECT_EQ(w().File1->ListIndex(), -1) << "the first entry took the place of the gone one";
+    EXPECT_EQ(w().Label1->Caption(), "gold Sample");
+    expectNoPicture("gone, then the window taken up again");
+}
+
+TEST_F(LibraryWindowTest, TheListIsReReadAFewTimesASecondAtMost) {
+    paint(22);
+    save("anchor");
+    w().File1->setListIndex(rowOf("anchor"));
+    spinFor(2 * fFFT::kLibraryRefreshMs);
+    int reReads = 0;
+    QObject::connect(w().File1->model(), &QAbstractItemModel::modelReset, [&] { ++reReads; });
+
+    // Left alone, nothing re-reads it (the window's own reading makes no news).
+    spinFor(1000);
+    EXPECT_EQ(reReads, 0);
+
+    // A save of our own: its re-read and at most one more from the folder's news of it.
+    save("own");
+    spinFor(1000);
+    EXPECT_GE(reReads, 1);
+    EXPECT_LE(reReads, 2);
+    EXPECT_EQ(w().File1->FileName(), "anchor");
+
+    // A copy of many samples, one every 10 ms for a second.
+    reReads = 0;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 100; ++i) {
+        Write(markerPath(QString("copied %1").arg(i, 3, 10, QChar('0'))), "null\r\n");
+        spinFor(10);
+    }
+    const qint64 copying = clock.elapsed();
+    EXPECT_LT(spinUntil([&] { return w().File1->ListCount() == 102; }), 1000);
+    EXPECT_LE(reReads, copying / fFFT::kLibraryRefreshMs + 2) << "over " << copying << " ms";
+    EXPECT_EQ(w().File1->FileName(), "anchor");
 }
 
 } // namespace

@@ -127,7 +127,8 @@ TEST_F(Library, NamesBeyondAsciiNameTheirFilesAndRoundTrip) {
     }
     EXPECT_TRUE(DeleteSample(folders_, "gold-ä-ж"));
     EXPECT_EQ(Listed(folders_.data), std::vector<std::string>{"Gold €"});
-    EXPECT_TRUE(fs::exists(folders_.pictures / platform::PathFromUtf8("gold-ä-ж")));
+    EXPECT_FALSE(fs::exists(folders_.pictures / platform::PathFromUtf8("gold-ä-ж")));
+    EXPECT_TRUE(fs::exists(folders_.pictures / platform::PathFromUtf8("Gold €")));
 }
 
 TEST_F(Library, OddWidthsRoundTripWithRowPadding) {
@@ -148,12 +149,49 @@ TEST_F(Library, ReplaceDeleteAndSaveAgain) {
 
     EXPECT_TRUE(DeleteSample(folders_, "coin"));
     EXPECT_TRUE(Listed(folders_.data).empty());
-    EXPECT_TRUE(fs::exists(folders_.pictures / "coin")); // the picture stays
-    EXPECT_FALSE(DeleteSample(folders_, "coin"));        // already gone: nothing happens
+    EXPECT_FALSE(fs::exists(folders_.pictures / "coin")) << "the picture goes with its marker";
+    EXPECT_FALSE(DeleteSample(folders_, "coin")); // already gone: nothing happens
 
     ASSERT_TRUE(SaveSample(folders_, "coin", Pattern(10, 4, 3)));
     EXPECT_EQ(Listed(folders_.data), std::vector<std::string>{"coin"});
     EXPECT_TRUE(SamePixels(*LoadSamplePicture(folders_, "coin"), Pattern(10, 4, 3)));
+}
+
+TEST_F(Library, DeleteRemovesWhateverRegularFileHoldsThePictureAndNothingElse) {
+    const std::vector<char> bmp = EncodeBmp24(Pattern(20, 20, 4));
+    const std::map<std::string, std::string> pictures = {
+        {"empty", ""},
+        {"cut", std::string(bmp.data(), 100)},
+        {"text", "not a picture"},
+        {"whole", std::string(bmp.data(), bmp.size())},
+    };
+    for (const auto& [name, bytes] : pictures) {
+        WriteAll(folders_.pictures / name, bytes);
+        WriteAll(folders_.data / name, kMarker);
+    }
+    WriteAll(folders_.data / "no picture", kMarker);
+    // A folder under the picture's name is not the sample's file, nor is anything inside it.
+    fs::create_directories(folders_.pictures / "folder");
+    WriteAll(folders_.pictures / "folder" / "inside", "keep");
+    WriteAll(folders_.data / "folder", kMarker);
+    // A picture without its marker is not a listed sample: not the library's to remove.
+    WriteAll(folders_.pictures / "unlisted", "keep");
+
+    for (const auto& [name, bytes] : pictures) {
+        EXPECT_TRUE(DeleteSample(folders_, name)) << name;
+        EXPECT_FALSE(fs::exists(fs::symlink_status(folders_.pictures / name))) << name;
+        EXPECT_FALSE(fs::exists(folders_.data / name)) << name;
+    }
+    EXPECT_TRUE(DeleteSample(folders_, "no picture"));
+    EXPECT_TRUE(DeleteSample(folders_, "folder"));
+    EXPECT_FALSE(DeleteSample(folders_, "unlisted"));
+    EXPECT_TRUE(Listed(folders_.data).empty());
+    EXPECT_EQ(Snapshot(folders_.pictures),
+              (std::map<std::string, std::string>{
+                  {"data", "<dir>"},
+                  {"folder", "<dir>"},
+                  {platform::Utf8FromPath(fs::path("folder") / "inside"), "keep"},
+                  {"unlisted", "keep"}}));
 }
 
 TEST_F(Library, ProtectedSampleCanBeReplacedButNotDeleted) {
@@ -169,6 +207,8 @@ TEST_F(Library, ProtectedSampleCanBeReplacedButNotDeleted) {
     ASSERT_TRUE(SaveSample(folders_, "Default Noise", Pattern(8, 8, 2)));
     EXPECT_TRUE(DeleteSample(folders_, "Default Noise"));
     EXPECT_EQ(Listed(folders_.data), std::vector<std::string>{"default noise"});
+    EXPECT_FALSE(fs::exists(folders_.pictures / "Default Noise"));
+    EXPECT_TRUE(SamePixels(*LoadSamplePicture(folders_, "default noise"), Pattern(8, 8, 9)));
 }
 
 TEST_F(Library, NoSpellingDeletesTheProtectedSampleWhereNamesIgnoreCase) {
@@ -525,6 +565,20 @@ TEST_F(Library, LinksAndSpecialFilesAreNeitherListedShownFollowedNorRemoved) {
     EXPECT_EQ(Snapshot(outside), before);
     EXPECT_TRUE(fs::is_symlink(folders_.pictures / "linked"));
     EXPECT_TRUE(fs::is_symlink(folders_.data / "marker link"));
+
+    // Deleting a sample whose picture is a link or a pipe removes its marker only: the link is
+    // not removed, what it leads to is not touched, and the pipe is never opened.
+    EXPECT_TRUE(DeleteSample(folders_, "linked"));
+    EXPECT_FALSE(fs::exists(folders_.data / "linked"));
+    EXPECT_TRUE(fs::is_symlink(folders_.pictures / "linked"));
+    if (fifo) {
+        const fs::path pipe = folders_.pictures / "piped";
+        ASSERT_EQ(QProcess::execute("mkfifo", {QString::fromStdString(pipe.string())}), 0);
+        WriteAll(folders_.data / "piped", kMarker);
+        EXPECT_TRUE(DeleteSample(folders_, "piped"));
+        EXPECT_TRUE(fs::is_fifo(fs::symlink_status(pipe)));
+    }
+    EXPECT_EQ(Snapshot(outside), before);
 }
 
 // ---- permissions and leftovers ---------------------------------------------------------------

@@ -6,6 +6,9 @@
 //   shot_check same <png> <bmp> <rows>
 //     the sample picture box shows the top <rows> rows of the stored picture <bmp>, pixel for
 //     pixel everywhere but under the sample's name.
+//   shot_check blank <png>
+//     the sample picture box shows no picture: outside the sample's name only its black and a
+//     one-line note in the name's magenta (shades of it where the text is smoothed).
 // The window's client area is 803 x 491 and sits at the bottom of the grab, below the menu bar.
 #include <QImage>
 
@@ -108,13 +111,44 @@ int CheckSame(const QImage& shot, const QImage& stored, int rows) {
     return differing == 0 ? 0 : 1;
 }
 
+int CheckBlank(const QImage& shot) {
+    const int top = shot.height() - kClientHeight + kSampleTop;
+    long note = 0, foreign = 0;
+    int upper = kSampleHeight, lower = -1;
+    for (int y = 0; y < kSampleHeight; ++y)
+        for (int x = 0; x < kWaterWidth; ++x) {
+            if (InSampleName(x, y)) continue;
+            const QRgb c = shot.pixel(kSampleLeft + x, top + y) & 0xffffff;
+            if (c == 0) continue;
+            // Magenta smoothed over black keeps no green, whatever the smoothing.
+            if (qGreen(c) != 0) {
+                ++foreign;
+                continue;
+            }
+            ++note;
+            upper = std::min(upper, y), lower = std::max(lower, y);
+        }
+    std::printf("%ld note pixels in rows %d..%d, %ld pixels of another colour\n", note, upper,
+                lower, foreign);
+    if (foreign != 0) {
+        std::printf("FAIL: the sample picture box shows a picture\n");
+        return 1;
+    }
+    if (note < 40 || lower - upper >= 20) {
+        std::printf("FAIL: no one-line note in the empty sample picture box\n");
+        return 1;
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(
             stderr,
-            "usage: shot_check stripe <png> <column> <tolerance> | same <png> <bmp> <rows>\n");
+            "usage: shot_check stripe <png> <column> <tolerance> | same <png> <bmp> <rows> | "
+            "blank <png>\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -126,6 +160,7 @@ int main(int argc, char** argv) {
     shot = shot.convertToFormat(QImage::Format_RGB32);
     if (mode == "stripe" && argc == 5)
         return CheckStripe(shot, std::atoi(argv[3]), std::atoi(argv[4]));
+    if (mode == "blank" && argc == 3) return CheckBlank(shot);
     if (mode == "same" && argc == 5) {
         QImage stored(argv[3], "BMP");
         if (stored.isNull()) {
