@@ -3,7 +3,6 @@
 # (metals\ beside tonvault.exe, where the program keeps its samples). The installer gets the
 # installed one: the program and everything it loads in bin\, the shipped sample in
 # share\tonvault\metals\, where the installed program looks for it to seed each user's library.
-message(STATUS "staged in ${CPACK_TEMPORARY_DIRECTORY} for ${CPACK_GENERATOR}")
 if(NOT CPACK_GENERATOR STREQUAL "NSIS")
   return()
 endif()
