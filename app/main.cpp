@@ -12,6 +12,7 @@
 #endif
 
 #include <QApplication>
+#include <QIcon>
 #include <QStandardPaths>
 
 #include <filesystem>
@@ -37,6 +38,15 @@ QString LibraryBase() {
     return platform::ToQString(base);
 }
 
+// Window managers and taskbars that do not read desktop entries (and Windows' taskbar) pick the
+// size they draw from these renderings of the icon; a scaled-down large one turns to mush.
+QIcon ApplicationIcon() {
+    QIcon icon;
+    for (const int size : {16, 24, 32, 48, 64, 128, 256})
+        icon.addFile(QStringLiteral(":/icons/tonvault-%1.png").arg(size), QSize(size, size));
+    return icon;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -51,7 +61,13 @@ int main(int argc, char** argv) {
     // The user's data folder is named after the application; no organisation folder above it.
     QCoreApplication::setApplicationName("Tonvault");
     QCoreApplication::setOrganizationName(QString());
+    QCoreApplication::setApplicationVersion(QStringLiteral(TONVAULT_VERSION));
+    // Wayland ties a window to its launcher (and so its icon and name) by this id, which must be
+    // the desktop entry's; X11's window class stays the application name, the entry's
+    // StartupWMClass.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.tonvault.Tonvault"));
     QApplication app(argc, argv);
+    QApplication::setWindowIcon(ApplicationIcon());
 #ifdef _WIN32
     platform::WinmmWaveIn soundInput;
     platform::SetWaveInBackend(&soundInput);

@@ -3,6 +3,12 @@
 //   shot_check stripe <png> <column> <tolerance>
 //     the waterfall shows one bright vertical stripe at <column> (± tolerance) and no comparably
 //     bright column away from it.
+//   shot_check stripe-scaled <png> <column> <tolerance> <scale>
+//     the same for a grab in physical pixels of a window drawn at an integer output scale (a
+//     Wayland screenshot at scale 2): each logical pixel is read from the middle of its square.
+//   shot_check wm-icon <xprop output> <png>
+//     the window's _NET_WM_ICON (xprop -notype 32c _NET_WM_ICON) holds a picture of the png's
+//     size with the png's pixels, i.e. the window offers our icon, not the toolkit's.
 //   shot_check same <png> <bmp> <rows>
 //     the sample picture box shows the top <rows> rows of the stored picture <bmp>, pixel for
 //     pixel everywhere but under the sample's name.
@@ -141,17 +147,87 @@ int CheckBlank(const QImage& shot) {
     return 0;
 }
 
+// _NET_WM_ICON is a run of pictures, each its width, its height and then its ARGB pixels row by
+// row; xprop writes them as decimal numbers after an equals sign.
+int CheckWindowIcon(const char* xpropFile, const QImage& icon) {
+    std::FILE* f = std::fopen(xpropFile, "r");
+    if (!f) {
+        std::fprintf(stderr, "cannot read %s\n", xpropFile);
+        return 2;
+    }
+    std::vector<unsigned long> values;
+    int c = 0;
+    while ((c = std::fgetc(f)) != EOF && c != '=') {
+    }
+    unsigned long v = 0;
+    while (std::fscanf(f, " %lu ,", &v) == 1) values.push_back(v);
+    std::fclose(f);
+    std::string sizes;
+    for (std::size_t at = 0; at + 2 <= values.size();) {
+        const unsigned long w = values[at], h = values[at + 1];
+        if (w == 0 || h == 0 || at + 2 + w * h > values.size()) break;
+        char size[48];
+        std::snprintf(size, sizeof size, " %lux%lu", w, h);
+        sizes += size;
+        if (w == static_cast<unsigned long>(icon.width()) &&
+            h == static_cast<unsigned long>(icon.height())) {
+            // The toolkit premultiplies and back again: edge pixels of partial alpha may move
+            // by a step or two.
+            long differing = 0;
+            int worst = 0;
+            for (int y = 0; y < icon.height(); ++y)
+                for (int x = 0; x < icon.width(); ++x) {
+                    const auto offered = static_cast<QRgb>(values[at + 2 + y * w + x]);
+                    const QRgb ours = icon.pixel(x, y);
+                    const int step = std::max({std::abs(qAlpha(offered) - qAlpha(ours)),
+                                               std::abs(qRed(offered) - qRed(ours)),
+                                               std::abs(qGreen(offered) - qGreen(ours)),
+                                               std::abs(qBlue(offered) - qBlue(ours))});
+                    worst = std::max(worst, step);
+                    if (step > 2) ++differing;
+                }
+            std::printf("window icons:%s; %ld of %d pixels of the %lux%lu one differ by more "
+                        "than 2 (at most %d)\n",
+                        sizes.c_str(), differing, icon.width() * icon.height(), w, h, worst);
+            return differing == 0 ? 0 : 1;
+        }
+        at += 2 + w * h;
+    }
+    std::printf("FAIL: the window offers no %dx%d icon (it offers:%s)\n", icon.width(),
+                icon.height(), sizes.empty() ? " none" : sizes.c_str());
+    return 1;
+}
+
+// The logical pixels of a grab made at an integer scale, each taken from the middle of its
+// scale x scale square, so that a one-pixel stripe stays one pixel wide and keeps its column.
+QImage LogicalPixels(const QImage& shot, int scale) {
+    QImage logical(shot.width() / scale, shot.height() / scale, QImage::Format_RGB32);
+    for (int y = 0; y < logical.height(); ++y)
+        for (int x = 0; x < logical.width(); ++x)
+            logical.setPixel(x, y, shot.pixel(x * scale + scale / 2, y * scale + scale / 2));
+    return logical;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(
             stderr,
-            "usage: shot_check stripe <png> <column> <tolerance> | same <png> <bmp> <rows> | "
+            "usage: shot_check stripe <png> <column> <tolerance> | stripe-scaled <png> <column> "
+            "<tolerance> <scale> | wm-icon <xprop output> <png> | same <png> <bmp> <rows> | "
             "blank <png>\n");
         return 2;
     }
     const std::string mode = argv[1];
+    if (mode == "wm-icon" && argc == 4) {
+        const QImage icon(argv[3]);
+        if (icon.isNull()) {
+            std::fprintf(stderr, "cannot read %s\n", argv[3]);
+            return 2;
+        }
+        return CheckWindowIcon(argv[2], icon.convertToFormat(QImage::Format_ARGB32));
+    }
     QImage shot(argv[2]);
     if (shot.isNull()) {
         std::fprintf(stderr, "cannot read %s\n", argv[2]);
@@ -161,6 +237,15 @@ int main(int argc, char** argv) {
     if (mode == "stripe" && argc == 5)
         return CheckStripe(shot, std::atoi(argv[3]), std::atoi(argv[4]));
     if (mode == "blank" && argc == 3) return CheckBlank(shot);
+    if (mode == "stripe-scaled" && argc == 6) {
+        const int scale = std::atoi(argv[5]);
+        if (scale < 1 || shot.width() < scale || shot.height() < scale) {
+            std::fprintf(stderr, "bad scale %s for a %d x %d grab\n", argv[5], shot.width(),
+                         shot.height());
+            return 2;
+        }
+        return CheckStripe(LogicalPixels(shot, scale), std::atoi(argv[3]), std::atoi(argv[4]));
+    }
     if (mode == "same" && argc == 5) {
         QImage stored(argv[3], "BMP");
         if (stored.isNull()) {
