@@ -4,6 +4,7 @@
 #pragma once
 
 #include "analyser/conditioning.h"
+#include "analyser/loop_task.h"
 #include "analyser/pass.h"
 #include "analyser/sample_library.h"
 #include "analyser/scaling.h"
@@ -20,9 +21,11 @@
 
 #include <array>
 #include <atomic>
+#include <coroutine>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -197,13 +200,13 @@ public:
 
     // ---- the Start and Stop commands and the acquisition loop (loop.cpp) ----------------------
     //
-    // The Start command and RunLoop run step-wise on Qt's event loop, never in a nested one. At
+    // The Start command and RunLoop are coroutines on Qt's event loop, never a nested one. At
     // each point where a pass lets pending events run (and before the first pass) the loop parks
-    // and returns to the event loop; it resumes at the next step when its zero timer or its
-    // precise single-shot timer fires, or the wave-input layer signals a completed buffer. Stop,
-    // Freeze, the settings and the close are handlers that run while it is parked; they reach it
-    // only through the state flags (and WakeLoop, so that a pass waiting for a block notices them
-    // at once).
+    // and returns to the event loop; it goes on where it stopped when its zero timer or its
+    // precise single-shot timer fires, or the capture says a buffer has completed. Stop, Freeze,
+    // the settings and the close are handlers that run while it is parked; they reach it only
+    // through the state flags (and WakeLoop, so that a pass waiting for a block notices them at
+    // once).
     //
     // Tests drive it by spinning the event loop (processEvents) while they complete simulated
     // buffers and move the ManualClock; LoopParkedAt() tells where it waits. They set
@@ -225,26 +228,23 @@ public:
     // The time of day for the time ticks.
     std::function<QTime()> TimeOfDay = [] { return platform::LocalTimeOfDay(); };
 
-    // Where a run is, and where it waits for the event loop. Idle: no run. BeforeFirstPass: the
-    // Start command after its step 5. AfterEvents6/14/15/16: a pass parked at that step's event
-    // point (AfterEvents14 also while waiting for a block or for the end of the frame).
-    // AfterSleep: the Sleep of step 15 is over, its events follow. BeforeStep1 and BeforeStep14
-    // are only held inside a step (the loop continues there when it resumes); LoopParkedAt
-    // reports them as AfterEvents14.
+    // Where a parked run waits for the event loop. Idle: no run. Starting: the Start command,
+    // before its first capture start. The event points of a pass: AfterRead (a block was read),
+    // AfterDraw (every pass; also while waiting for a block or for the end of the display frame),
+    // Sleeping (the Speed slider's pause) and AfterSleep, AfterMagnifier (the magnifier was
+    // repainted). A running (not parked) loop reports where it last parked.
     enum class LoopPoint : std::uint8_t {
         Idle,
-        BeforeFirstPass,
-        BeforeStep1,
-        AfterEvents6,
-        BeforeStep14,
-        AfterEvents14,
+        Starting,
+        AfterRead,
+        AfterDraw,
+        Sleeping,
         AfterSleep,
-        AfterEvents15,
-        AfterEvents16
+        AfterMagnifier
     };
     // What the parked loop waits for.
     enum class LoopWait { None, Events, Block, Frame, Sleep };
-    LoopPoint LoopParkedAt() const;
+    LoopPoint LoopParkedAt() const { return loopAt_; }
     LoopWait LoopWaitingFor() const { return loopWait_; }
     // Passes begun since the window was created.
     std::uint64_t PassesBegun() const { return passesBegun_; }
@@ -319,18 +319,34 @@ private:
     void SetUpLoop();
     void TearDownLoop();
     void WireLoop();
-    // Runs steps from loopAt_ until the loop parks or the run ends.
+    // The Start command from its first event point on: capture starts and runs of RunLoop until
+    // the run is over.
+    analyser::LoopTask StartCommand();
+    analyser::LoopTask RunLoop();
+    // The parts of a pass between its waits, in their order.
+    bool ReadBlock(); // polls the capture; on a block, feeds the engine
+    void DrawBlock(); // spectrum, waterfall row, scroll and time tick
+    // What the pass waits for at its events after drawing, and for how long at most.
+    std::pair<LoopWait, double> WaitAfterDraw(bool processed);
+    void AdvanceReadPosition(); // by the time the pass took, and the listed count
+    void EndRun();              // the run is over: timers stopped, magnifier closed
+
+    // What a parked loop awaits: the point it parks at and what ends the wait.
+    struct Parked {
+        fFFT* window;
+        LoopPoint at;
+        LoopWait wait;
+        double ms;
+        bool await_ready() const noexcept { return wait == LoopWait::None; }
+        void await_suspend(std::coroutine_handle<> loop) const { window->Park(loop, at, wait, ms); }
+        void await_resume() const noexcept {}
+    };
+    Parked ParkAt(LoopPoint at, LoopWait wait = LoopWait::Events, double ms = 0) {
+        return {this, at, wait, ms};
+    }
+    void Park(std::coroutine_handle<> loop, LoopPoint at, LoopWait wait, double ms);
+    // Goes on with the parked loop, its wait cancelled.
     void ResumeLoop();
-    void RepeatStart();   // the Start command's step 6 (and 7 when the run is over)
-    void RunLoop();       // entry of RunLoop: the first pass follows
-    void PassBegin();     // steps 1 to 6
-    void PassDraw();      // steps 7 to 13
-    void PassWait();      // step 14
-    void PassSleep();     // step 15
-    void PassMagnifier(); // step 16
-    void PassEnd();       // steps 17 to 19 and the loop exit
-    void EndRun();        // the Start command's step 7
-    void Park(LoopWait wait, double ms = 0);
     void ArmTimer(double ms);
     void OnEventsDue();
     void OnWaitOver();
@@ -344,10 +360,11 @@ private:
     void FinishRunNow();
     void PostShortcut(const QString& tag);
 
+    analyser::LoopTask run_;         // the Start command's coroutine while a run is active
+    std::coroutine_handle<> parked_; // where the loop goes on, while it is parked
     LoopPoint loopAt_ = LoopPoint::Idle;
     LoopWait loopWait_ = LoopWait::None;
     bool restartPending_ = false; // a Start during a run: restart once the pass is over
-    bool passProcessed_ = false;  // this pass processed a block
     std::int32_t columnCounter_ = 0;
     std::int32_t listedCounter_ = 0;
     std::int32_t loopSamples_ = 0;  // the transform length the running capture was started with

@@ -1,14 +1,15 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The Start, Stop and Pause commands and the acquisition loop of the analyser window, run
-// step-wise on the event loop (see fFFT.h for how it parks and resumes).
+// The Start, Stop and Pause commands and the acquisition loop of the analyser window: the Start
+// command and RunLoop are coroutines that park at each wait and go on from the event loop (see
+// fFFT.h).
 #include "analyser/fFFT.h"
 
 #include "analyser/pass.h"
 #include "capture/mSound.h"
 #include "magnifier/fMagnifier.h"
+#include "platform/sound/wave_in.h"
 #include "platform/system/perf_counter.h"
 #include "platform/ui/events.h"
-#include "platform/sound/wave_in.h"
 
 #include <QAction>
 #include <QMenu>
@@ -69,7 +70,9 @@ void fFFT::ArmTimer(double ms) {
     timerArmed_ = true;
 }
 
-void fFFT::Park(LoopWait wait, double ms) {
+void fFFT::Park(std::coroutine_handle<> loop, LoopPoint at, LoopWait wait, double ms) {
+    parked_ = loop;
+    loopAt_ = at;
     loopWait_ = wait;
     switch (wait) {
     case LoopWait::Events:
@@ -122,67 +125,38 @@ void fFFT::OnWaitOver() {
 
 void fFFT::OnBlockDone() {
     blockPosted_.store(false);
-    if (loopAt_ != LoopPoint::Idle && loopWait_ == LoopWait::Block) ResumeLoop();
+    if (loopWait_ == LoopWait::Block) ResumeLoop();
 }
 
 void fFFT::WakeLoop() {
     if (loopWait_ != LoopWait::Block) return;
-    Park(LoopWait::Events);
+    if (timerArmed_) {
+        waitTimer_->stop();
+        timerArmed_ = false;
+    }
+    loopWait_ = LoopWait::Events;
+    if (eventsTimer_) eventsTimer_->start();
 }
-
-fFFT::LoopPoint fFFT::LoopParkedAt() const {
-    if (loopAt_ == LoopPoint::BeforeStep1 || loopAt_ == LoopPoint::BeforeStep14)
-        return LoopPoint::AfterEvents14; // only seen from inside a step
-    return loopAt_;
-}
-
-// ---- the driver ------------------------------------------------------------------------------
 
 void fFFT::ResumeLoop() {
+    // Only a parked loop goes on: while it runs (a message box it shows runs events too) every
+    // wake-up finds no wait.
+    if (loopWait_ == LoopWait::None || !parked_) return;
     if (timerArmed_) {
         waitTimer_->stop();
         timerArmed_ = false;
     }
     loopWait_ = LoopWait::None;
-    while (loopWait_ == LoopWait::None) {
-        switch (loopAt_) {
-        case LoopPoint::Idle:
-            return;
-        case LoopPoint::BeforeFirstPass:
-            RepeatStart();
-            break;
-        case LoopPoint::BeforeStep1:
-            PassBegin();
-            break;
-        case LoopPoint::AfterEvents6:
-            PassDraw();
-            break;
-        case LoopPoint::BeforeStep14:
-            PassWait();
-            break;
-        case LoopPoint::AfterEvents14:
-            PassSleep();
-            break;
-        case LoopPoint::AfterSleep:
-            loopAt_ = LoopPoint::AfterEvents15;
-            Park(LoopWait::Events);
-            break;
-        case LoopPoint::AfterEvents15:
-            PassMagnifier();
-            break;
-        case LoopPoint::AfterEvents16:
-            PassEnd();
-            break;
-        }
-    }
+    std::exchange(parked_, {}).resume();
+    if (!run_.active()) run_ = {};
 }
 
 void fFFT::FinishRunNow() {
-    if (loopAt_ == LoopPoint::Idle) return;
+    if (!run_.active()) return;
     isIdle = true;
     isStopRequested = true;
     // Every wait ends at once; the pass runs to its end, the loop returns and the run ends.
-    while (loopAt_ != LoopPoint::Idle) ResumeLoop();
+    while (run_.active() && loopWait_ != LoopWait::None) ResumeLoop();
 }
 
 // ---- commands ---------------------------------------------------------------------------------
@@ -202,14 +176,14 @@ void fFFT::mnuStart_Click() {
     stats_ = LoopStats{};
     withoutBlockSince_ = -1;
     stats_.startCount = platform::QueryPerformanceCounter();
-    if (loopAt_ != LoopPoint::Idle) {
+    if (run_.active()) {
         // A Start during a run restarts it once the current pass is over.
         restartPending_ = true;
         WakeLoop();
         return;
     }
-    loopAt_ = LoopPoint::BeforeFirstPass;
-    Park(LoopWait::Events);
+    run_ = StartCommand();
+    run_.start();
 }
 
 void fFFT::mnuStop_Click() {
@@ -262,36 +236,63 @@ void fFFT::btMagn_Click() {
     WakeLoop();
 }
 
-// ---- the Start command's repetition and the passes --------------------------------------------
+// ---- the Start command and RunLoop ----------------------------------------------------------
 
-void fFFT::RepeatStart() {
-    // Checked before each repetition too: a Stop or a close that came while the Start command
-    // let events run must not open the capture again.
-    if (isIdle) {
-        EndRun();
-        return;
-    }
-    oFourier->NumberOfSamples(nuFftSize);
-    isStopRequested = false;
-    if (mSound::StartCapture(nuFftSize, nuSampleRate)) {
+analyser::LoopTask fFFT::StartCommand() {
+    co_await ParkAt(LoopPoint::Starting);
+    // Tested before each repetition too: a Stop or a close that came while the Start command let
+    // events run must not open the capture again.
+    while (!isIdle) {
+        oFourier->NumberOfSamples(nuFftSize);
+        isStopRequested = false;
+        if (!mSound::StartCapture(nuFftSize, nuSampleRate)) {
+            lbBuffering->hide();
+            isIdle = true;
+            break;
+        }
         loopSamples_ = nuFftSize;
         frame_.resize(static_cast<std::size_t>(nuFftSize));
         nuTimeScale = nuSampleRate * 1.05;
         lbFreq->show();
-        RunLoop();
-    } else {
-        lbBuffering->hide();
-        isIdle = true;
-        EndRun();
+        co_await RunLoop();
     }
+    EndRun();
 }
 
-void fFFT::RunLoop() {
+analyser::LoopTask fFFT::RunLoop() {
     nuPeak = 1.0;
     columnCounter_ = 0;
     listedCounter_ = 0;
     restartPending_ = false;
-    loopAt_ = LoopPoint::BeforeStep1;
+    do {
+        nuCountStart = platform::QueryPerformanceCounter();
+        columnCounter_ = 0;
+        const bool processed = ReadBlock();
+        if (processed) {
+            co_await ParkAt(LoopPoint::AfterRead);
+            DrawBlock();
+        }
+        const auto [wait, ms] = WaitAfterDraw(processed);
+        co_await ParkAt(LoopPoint::AfterDraw, wait, ms);
+        if (nuSleepMs != 0) {
+            co_await ParkAt(LoopPoint::Sleeping, LoopWait::Sleep, nuSleepMs);
+            co_await ParkAt(LoopPoint::AfterSleep);
+        }
+        if (isMagnifier) {
+            magn->Repaint();
+            co_await ParkAt(LoopPoint::AfterMagnifier);
+        }
+        AdvanceReadPosition();
+    } while (!isStopRequested && !restartPending_);
+    // Ended for a restart (a new rate or resolution): a fresh countdown. A Start during the run
+    // has set its own.
+    if (isStopRequested && !isIdle) {
+        nuBufferCount = 2 * nuResolution;
+        tmrWait->setEnabled(true);
+        tmrWait_Timer();
+        lbBuffering->show();
+        isBuffering = true;
+    }
 }
 
 void fFFT::EndRun() {
@@ -306,11 +307,10 @@ void fFFT::EndRun() {
     CloseMagnifierAtRunEnd(isMagnifier, *magn);
 }
 
-void fFFT::PassBegin() {
+// ---- the parts of a pass ----------------------------------------------------------------------
+
+bool fFFT::ReadBlock() {
     ++passesBegun_;
-    nuCountStart = platform::QueryPerformanceCounter();
-    columnCounter_ = 0;
-    passProcessed_ = false;
     const std::int32_t positionBefore = mSound::nuStartIndex;
     const std::int32_t bufferBefore = mSound::nuCurrentBuffer;
     const bool ready = mSound::BufferReady();
@@ -322,11 +322,7 @@ void fFFT::PassBegin() {
         if (!ready && isBuffering) ++stats_.passesWithoutBlockBuffering;
     }
     if (mSound::nuCurrentBuffer != bufferBefore && positionBefore <= loopSamples_) ++stats_.clamps;
-    if (!ready || isFrozen) {
-        loopAt_ = LoopPoint::BeforeStep14;
-        return;
-    }
-    passProcessed_ = true;
+    if (!ready || isFrozen) return false;
     if (stats_.firstRowCount < 0) stats_.firstRowCount = platform::QueryPerformanceCounter();
     // The whole frame in order: the same values and engine input as SampleAt and RealIn sample
     // by sample, without a call per sample.
@@ -338,11 +334,10 @@ void fFFT::PassBegin() {
         isBuffering = false;
         btMagn->setEnabled(true);
     }
-    loopAt_ = LoopPoint::AfterEvents6;
-    Park(LoopWait::Events);
+    return true;
 }
 
-void fFFT::PassDraw() {
+void fFFT::DrawBlock() {
     const analyser::SpectrumFrame frame = analyser::SpectrumFrameFor(nuPeak, nuShift);
     picSpectrum->setScaleHeight(frame.scaleHeight);
     const float baseline = frame.baseline;
@@ -393,23 +388,18 @@ void fFFT::PassDraw() {
         isTickDue = false;
         nuPassCount = 0;
     }
-    loopAt_ = LoopPoint::BeforeStep14;
 }
 
-void fFFT::PassWait() {
-    loopAt_ = LoopPoint::AfterEvents14;
-    if (passProcessed_) {
-        // Paced: a processed pass lasts at least one display frame, measured from step 1.
+std::pair<fFFT::LoopWait, double> fFFT::WaitAfterDraw(bool processed) {
+    if (processed) {
+        // Paced: a processed pass lasts at least one display frame, measured from its start.
         const double elapsedMs =
             nuCountFreq > 0
                 ? static_cast<double>(platform::QueryPerformanceCounter() - nuCountStart) * 1000.0 /
                       static_cast<double>(nuCountFreq)
                 : 0.0;
-        if (framePeriodMs - elapsedMs > 0)
-            Park(LoopWait::Frame, framePeriodMs - elapsedMs);
-        else
-            Park(LoopWait::Events);
-        return;
+        if (framePeriodMs - elapsedMs > 0) return {LoopWait::Frame, framePeriodMs - elapsedMs};
+        return {LoopWait::Events, 0};
     }
     // A device that has stopped delivering ends the run as a failed capture start does; the
     // capture module has shown why. A frozen display keeps its run whatever the device does.
@@ -417,39 +407,18 @@ void fFFT::PassWait() {
         lbBuffering->hide();
         isIdle = true;
         isStopRequested = true;
-        Park(LoopWait::Events);
-        return;
+        return {LoopWait::Events, 0};
     }
     // Without a block there is nothing to do until a buffer completes or a handler changes a
     // flag; a buffer that is already done is taken by the next pass at once. Only a shown
     // magnifier has work in every pass (its repaint); otherwise a pass that wakes up with nothing
     // to do is a wasted wake-up, so the wait ends early only to look at the device again.
-    if (isStopRequested || restartPending_ || mSound::BufferWaiting())
-        Park(LoopWait::Events);
-    else if (framePeriodMs <= 0 || isMagnifier)
-        Park(LoopWait::Block, framePeriodMs);
-    else
-        Park(LoopWait::Block, std::max(framePeriodMs, kIdlePollMs));
+    if (isStopRequested || restartPending_ || mSound::BufferWaiting()) return {LoopWait::Events, 0};
+    if (framePeriodMs <= 0 || isMagnifier) return {LoopWait::Block, framePeriodMs};
+    return {LoopWait::Block, std::max(framePeriodMs, kIdlePollMs)};
 }
 
-void fFFT::PassSleep() {
-    if (nuSleepMs != 0) {
-        loopAt_ = LoopPoint::AfterSleep;
-        Park(LoopWait::Sleep, nuSleepMs);
-        return;
-    }
-    loopAt_ = LoopPoint::AfterEvents15;
-}
-
-void fFFT::PassMagnifier() {
-    loopAt_ = LoopPoint::AfterEvents16;
-    if (isMagnifier) {
-        magn->Repaint();
-        Park(LoopWait::Events);
-    }
-}
-
-void fFFT::PassEnd() {
+void fFFT::AdvanceReadPosition() {
     if (columnCounter_ != 0) {
         nuCountEnd = platform::QueryPerformanceCounter();
         mSound::nuStartIndex = analyser::AdvancedStartIndex(mSound::nuStartIndex, nuCountStart,
@@ -459,17 +428,4 @@ void fFFT::PassEnd() {
         Text4->setText(QString::number(listedCounter_));
         text4Shown_ = listedCounter_;
     }
-    if (!isStopRequested) {
-        loopAt_ = restartPending_ ? LoopPoint::BeforeFirstPass : LoopPoint::BeforeStep1;
-        return;
-    }
-    // Loop exit. Ended for a restart (a new rate or resolution): a fresh countdown.
-    if (!isIdle) {
-        nuBufferCount = 2 * nuResolution;
-        tmrWait->setEnabled(true);
-        tmrWait_Timer();
-        lbBuffering->show();
-        isBuffering = true;
-    }
-    loopAt_ = LoopPoint::BeforeFirstPass;
 }

@@ -6,7 +6,7 @@
 #include "platform/system/message_box.h"
 #include "platform/system/perf_counter.h"
 #include "platform/sound/wave_in_simulated.h"
-#include "support/loop_driver.h"
+#include "tools/loop_driver.h"
 
 #include <QApplication>
 #include <QDir>
@@ -31,7 +31,7 @@ public:
         if (samples == 32768) window_.optSamples(5).setValue(true);
         window_.mnuStart_Click();
         for (int i = 0; i < 2; ++i) {
-            test_support::SpinUntil(
+            loop_driver::SpinUntil(
                 [&] { return window_.LoopWaitingFor() == fFFT::LoopWait::Block; }, kNoLimit);
             input_.completeBuffer();
         }
@@ -42,7 +42,7 @@ public:
 
     // From one pass parked at step 6 to the next one parked there.
     void onePass() {
-        test_support::ToNextPassParkedAt(window_, fFFT::LoopPoint::AfterEvents6, kNoLimit);
+        loop_driver::ToNextPassParkedAt(window_, fFFT::LoopPoint::AfterRead, kNoLimit);
     }
 
 private:

@@ -8,7 +8,7 @@
 #include "platform/system/message_box.h"
 #include "platform/system/perf_counter.h"
 #include "platform/sound/wave_in_simulated.h"
-#include "support/loop_driver.h"
+#include "tools/loop_driver.h"
 #include "window_fixture.h"
 
 #include <QCoreApplication>
@@ -25,7 +25,7 @@ using Point = fFFT::LoopPoint;
 using Wait = fFFT::LoopWait;
 using platform::SampleSource;
 using platform::VisibleFlag;
-using test_support::SpinUntil;
+using loop_driver::SpinUntil;
 
 // ---- arithmetic ---------------------------------------------------------------------------
 
@@ -90,11 +90,11 @@ protected:
         return SpinUntil([this] { return w().LoopWaitingFor() == Wait::Block; });
     }
     // Until a pass that begins after now is parked at step 6 (it read a block).
-    bool ToNextBlockRead() { return test_support::ToNextPassParkedAt(w(), Point::AfterEvents6); }
+    bool ToNextBlockRead() { return loop_driver::ToNextPassParkedAt(w(), Point::AfterRead); }
     // Until a pass with a block has drawn (parked at step 14; List1 still holds its columns).
     bool ToDrawn() {
-        if (w().LoopParkedAt() != Point::AfterEvents6 && !ToNextBlockRead()) return false;
-        return SpinUntil([this] { return w().LoopParkedAt() == Point::AfterEvents14; });
+        if (w().LoopParkedAt() != Point::AfterRead && !ToNextBlockRead()) return false;
+        return SpinUntil([this] { return w().LoopParkedAt() == Point::AfterDraw; });
     }
     // Start and run up to the first block read (two completed buffers).
     void StartToFirstBlock() {
@@ -267,7 +267,7 @@ TEST_F(LoopTest, TimeTicksNeedFiftyPassesAndANineThenAZero) {
     StartToFirstBlock();
     auto runTo = [&](int calls) {
         return SpinUntil(
-            [&] { return timeCalls_ == calls && w().LoopParkedAt() == Point::AfterEvents6; });
+            [&] { return timeCalls_ == calls && w().LoopParkedAt() == Point::AfterRead; });
     };
     ASSERT_TRUE(runTo(49)); // "12:00:49", 49th pass: too early to arm
     EXPECT_FALSE(w().isTickDue);
@@ -433,7 +433,7 @@ TEST_F(LoopTest, MagnifierAndSleepRunAtTheirStepsAndTheRunEndClosesTheMagnifier)
     w().btMagn->Click();
     EXPECT_TRUE(w().isMagnifier);
     EXPECT_TRUE(w().magn->IsLoaded());
-    ASSERT_TRUE(SpinUntil([&] { return w().LoopParkedAt() == Point::AfterEvents16; }));
+    ASSERT_TRUE(SpinUntil([&] { return w().LoopParkedAt() == Point::AfterMagnifier; }));
     w().scrSpeed->setValue(5); // 7 ms
     ASSERT_TRUE(SpinUntil([&] { return w().LoopWaitingFor() == Wait::Sleep; }));
     w().btStop->Click();

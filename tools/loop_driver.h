@@ -8,7 +8,7 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 
-namespace test_support {
+namespace loop_driver {
 
 // Spins the event loop one round at a time until pred holds; false after timeoutMs (a negative
 // timeout spins for as long as it takes, without reading a clock).
@@ -26,7 +26,7 @@ template <class P> bool SpinUntil(P pred, int timeoutMs = 3000) {
     return true;
 }
 
-// Until a pass that begins after now is parked at point (AfterEvents6: it read a block).
+// Until a pass that begins after now is parked at point (AfterRead: it read a block).
 bool ToNextPassParkedAt(const fFFT& window, fFFT::LoopPoint point, int timeoutMs = 3000);
 
-} // namespace test_support
+} // namespace loop_driver

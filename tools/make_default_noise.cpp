@@ -9,7 +9,7 @@
 #include "analyser/sample_library.h"
 #include "platform/system/perf_counter.h"
 #include "platform/sound/wave_in_simulated.h"
-#include "support/loop_driver.h"
+#include "tools/loop_driver.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
     while (drawn < kRowsToDraw) {
         if (guard.elapsed() > 120000) return Fail("the loop stopped drawing");
         QCoreApplication::processEvents();
-        if (w.LoopParkedAt() == fFFT::LoopPoint::AfterEvents6 && w.PassesBegun() != seenPass) {
+        if (w.LoopParkedAt() == fFFT::LoopPoint::AfterRead && w.PassesBegun() != seenPass) {
             // A pass has read a block and draws a row; it lasts one display frame.
             seenPass = w.PassesBegun();
             ++drawn;
@@ -98,7 +98,7 @@ int main(int argc, char** argv) {
     }
 
     w.mnuStop_Click();
-    if (!test_support::SpinUntil([&] { return w.LoopParkedAt() == fFFT::LoopPoint::Idle; }, 10000))
+    if (!loop_driver::SpinUntil([&] { return w.LoopParkedAt() == fFFT::LoopPoint::Idle; }, 10000))
         return Fail("the run did not end");
 
     const analyser::SampleFolders folders{out / "", out / "data" / "", std::nullopt};

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "support/loop_driver.h"
+#include "tools/loop_driver.h"
 
-namespace test_support {
+namespace loop_driver {
 
 bool ToNextPassParkedAt(const fFFT& window, fFFT::LoopPoint point, int timeoutMs) {
     const auto begun = window.PassesBegun();
@@ -9,4 +9,4 @@ bool ToNextPassParkedAt(const fFFT& window, fFFT::LoopPoint point, int timeoutMs
                      timeoutMs);
 }
 
-} // namespace test_support
+} // namespace loop_driver
