@@ -181,8 +181,11 @@ TEST_F(StartupTest, EmptyOrMissingSampleFolderSelectsNothing) {
     EXPECT_EQ(w.File1->ListIndex(), -1);
     EXPECT_EQ(w.Label1->Caption(), "Label1");
 
-    ASSERT_TRUE(QDir(base_.path() + "/metals").removeRecursively());
-    fFFT missing(base_.path());
+    // A base folder without metals/ at all (a fresh one: the first window watches its own, and
+    // Windows does not remove a watched folder).
+    QTemporaryDir bare;
+    ASSERT_TRUE(bare.isValid());
+    fFFT missing(bare.path());
     missing.Form_Load();
     missing.Form_Activate();
     EXPECT_FALSE(missing.IsClosed());
