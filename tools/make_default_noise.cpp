@@ -43,7 +43,7 @@ int main(int argc, char** argv) {
     const std::filesystem::path out = argv[1];
     const double amplitude = argc == 3 ? std::atof(argv[2]) : kDefaultAmplitude;
     if (!(amplitude > 0 && amplitude <= 32767)) return Fail("the amplitude must lie in 1..32767");
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
 
     platform::SimulatedWaveIn input;
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
     if (!analyser::SaveSample(folders, analyser::kProtectedSample, w.picWaterfall->Image()))
         return Fail("cannot save into the given folder (does it hold data/?)");
     std::printf("saved \"%s\" from %d drawn rows into %s\n", analyser::kProtectedSample, drawn,
-                out.c_str());
+                out.string().c_str());
     w.close();
     return 0;
 }
