@@ -6,9 +6,9 @@
 #include "analyser/pass.h"
 #include "capture/mSound.h"
 #include "magnifier/fMagnifier.h"
+#include "platform/sound/wave_in.h"
 #include "platform/system/perf_counter.h"
 #include "platform/ui/events.h"
-#include "platform/sound/wave_in.h"
 
 #include <QAction>
 #include <QMenu>
@@ -278,6 +278,7 @@ void fFFT::RepeatStart() {
         frame_.resize(static_cast<std::size_t>(nuFftSize));
         nuTimeScale = nuSampleRate * 1.05;
         lbFreq->show();
+        ShowInputInUse();
         RunLoop();
     } else {
         lbBuffering->hide();
@@ -295,6 +296,7 @@ void fFFT::RunLoop() {
 }
 
 void fFFT::EndRun() {
+    lbInput->hide();
     loopAt_ = LoopPoint::Idle;
     loopWait_ = LoopWait::None;
     restartPending_ = false;
@@ -337,6 +339,7 @@ void fFFT::PassBegin() {
         lbBuffering->hide();
         isBuffering = false;
         btMagn->setEnabled(true);
+        ShowInputInUse(); // a sound server names the source it chose once the sound flows
     }
     loopAt_ = LoopPoint::AfterEvents6;
     Park(LoopWait::Events);

@@ -177,4 +177,20 @@ bool CaptureRunning() {
     return FailStart();
 }
 
+std::vector<WaveInInput> Inputs() {
+    return WaveInInputs(static_cast<std::uint32_t>(nuDeviceId));
+}
+
+void ChooseInput(const std::string& key) {
+    WaveInChooseInput(key);
+}
+
+std::string ChosenInput() {
+    return WaveInChosenInput();
+}
+
+std::string InputInUse() {
+    return hWaveIn == 0 ? std::string() : WaveInInputName(hWaveIn);
+}
+
 } // namespace mSound

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -109,10 +111,29 @@ MMRESULT waveInClose(HWAVEIN handle);
 MMRESULT waveInGetErrorTextA(MMRESULT result, char* text, std::uint32_t textSize);
 
 // Not a Windows call: how the open device is doing. MMSYSERR_NOERROR while it records (or has
-// not been started); MMSYSERR_NODRIVER, with what happened as waveInGetErrorTextA's detail, once
-// it has failed for good or once no queued buffer has completed for three buffers' length plus
-// one second (measured with the performance counter between calls) while it records.
+// not been started, or is still being opened: a sound server may answer an open later, and the
+// device then records or fails by itself); MMSYSERR_NODRIVER, with what happened and the input's
+// name as waveInGetErrorTextA's detail, once it has failed for good or once no queued buffer has
+// completed for three buffers' length plus one second (measured with the performance counter
+// between calls) while it records.
 MMRESULT WaveInDeviceStatus(HWAVEIN handle);
+
+// Not Windows calls either: which input a device records from, for the user to see and choose.
+struct WaveInInput {
+    std::string key;         // the backend's own name for it, kept while the input exists
+    std::string description; // in words for the user ("Monitor of Built-in Audio Analog Stereo")
+    bool isDefault = false;  // what the device records when no input is chosen
+};
+// The inputs device deviceId can record from, as they are now. Never waits on a device or a
+// sound server: a backend that asks a server keeps its list current beside the program.
+std::vector<WaveInInput> WaveInInputs(std::uint32_t deviceId);
+// What the next waveInOpen records: a key from WaveInInputs, or "" for the device's own input
+// (on a sound server its default source at the time of the open). A key that is not there by
+// then makes the open fail and say so. Forgotten when another backend is installed.
+void WaveInChooseInput(const std::string& key);
+std::string WaveInChosenInput();
+// The input an open device records from, in words for the user; "" when the handle is not open.
+std::string WaveInInputName(HWAVEIN handle);
 
 // Completion notification, whenever a buffer has been marked WHDR_DONE (by recording or by a
 // reset), from whichever thread marked it. WHDR_DONE stays the truth; this only says "look now".

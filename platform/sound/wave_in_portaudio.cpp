@@ -373,6 +373,12 @@ MMRESULT PortAudioWaveIn::deviceCaps(std::uint32_t id, WAVEINCAPSA& caps) {
     return MMSYSERR_NOERROR;
 }
 
+std::string PortAudioWaveIn::deviceName(std::uint32_t id) {
+    if (id >= inputs_.size()) return {};
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(inputs_[id]);
+    return info && info->name ? info->name : "";
+}
+
 MMRESULT PortAudioWaveIn::open(std::uint32_t id, const WAVEFORMATEX& format, WaveInQueue& queue,
                                std::unique_ptr<WaveInStream>& stream) {
     const PaDeviceIndex device = inputs_.at(id);

@@ -40,6 +40,8 @@ public:
     MMRESULT deviceCaps(std::uint32_t id, WAVEINCAPSA& caps) override;
     MMRESULT open(std::uint32_t id, const WAVEFORMATEX& format, WaveInQueue& queue,
                   std::unique_ptr<WaveInStream>& stream) override;
+    // PortAudio's whole name, without the format probing of deviceCaps (which opens the device).
+    std::string deviceName(std::uint32_t id) override;
 
 private:
     bool initialised_ = false;
