@@ -6,6 +6,9 @@
 //   shot_check same <png> <bmp> <rows>
 //     the sample picture box shows the top <rows> rows of the stored picture <bmp>, pixel for
 //     pixel everywhere but under the sample's name.
+//   shot_check changed <png> <png> <left> <top> <width> <height> <pixels>
+//     at least <pixels> pixels differ between the two grabs inside the rectangle (in the client
+//     area's pixels), e.g. text typed into a box shows.
 // The window's client area is 803 x 491 and sits at the bottom of the grab, below the menu bar.
 #include <QImage>
 
@@ -108,13 +111,28 @@ int CheckSame(const QImage& shot, const QImage& stored, int rows) {
     return differing == 0 ? 0 : 1;
 }
 
+int CheckChanged(const QImage& a, const QImage& b, int left, int top, int width, int height,
+                 int atLeast) {
+    const int topA = a.height() - kClientHeight + top, topB = b.height() - kClientHeight + top;
+    int changed = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = left; x < left + width; ++x)
+            if (a.valid(x, topA + y) && b.valid(x, topB + y) &&
+                (a.pixel(x, topA + y) & 0xffffff) != (b.pixel(x, topB + y) & 0xffffff))
+                ++changed;
+    std::printf("%d pixels changed in %dx%d at %d,%d\n", changed, width, height, left, top);
+    if (changed < atLeast) std::printf("FAIL: fewer than %d\n", atLeast);
+    return changed >= atLeast ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     if (argc < 3) {
         std::fprintf(
             stderr,
-            "usage: shot_check stripe <png> <column> <tolerance> | same <png> <bmp> <rows>\n");
+            "usage: shot_check stripe <png> <column> <tolerance> | same <png> <bmp> <rows> | "
+            "changed <png> <png> <left> <top> <width> <height> <pixels>\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -126,6 +144,16 @@ int main(int argc, char** argv) {
     shot = shot.convertToFormat(QImage::Format_RGB32);
     if (mode == "stripe" && argc == 5)
         return CheckStripe(shot, std::atoi(argv[3]), std::atoi(argv[4]));
+    if (mode == "changed" && argc == 9) {
+        QImage other(argv[3]);
+        if (other.isNull()) {
+            std::fprintf(stderr, "cannot read %s\n", argv[3]);
+            return 2;
+        }
+        return CheckChanged(shot, other.convertToFormat(QImage::Format_RGB32), std::atoi(argv[4]),
+                            std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7]),
+                            std::atoi(argv[8]));
+    }
     if (mode == "same" && argc == 5) {
         QImage stored(argv[3], "BMP");
         if (stored.isNull()) {
