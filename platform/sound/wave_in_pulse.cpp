@@ -514,9 +514,9 @@ void PulseWaveIn::dropContext(const std::string& why) {
         context_ = nullptr;
     }
     listing_ = relist_ = false;
+    // The default heard last still names what a failed open meant to record.
     std::lock_guard list(listMutex_);
     sources_.clear();
-    defaultSource_.clear();
 }
 
 void PulseWaveIn::onContextState() {
@@ -548,7 +548,6 @@ void PulseWaveIn::onContextState() {
         listing_ = relist_ = false;
         std::lock_guard list(listMutex_);
         sources_.clear();
-        defaultSource_.clear();
     }
     SignalLoop(loop_);
 }
