@@ -250,6 +250,12 @@ void SetWaveInErrorText(MMRESULT code, const std::string& text) {
     detailIsWhole = true;
 }
 
+void NameInputInErrorDetail(MMRESULT code, const std::string& name) {
+    std::lock_guard lock(detailMutex);
+    if (code == detailCode && !detailIsWhole && !detailText.empty() && !name.empty())
+        detailText += " (input " + Quoted(name) + ")";
+}
+
 std::string InputNotAvailableText(const std::string& name) {
     return "The input " + Quoted(name) + " is not available; it may have been unplugged.";
 }
@@ -299,6 +305,7 @@ MMRESULT WaveInBackend::openInput(const std::string& key, std::uint32_t id,
     }
     const MMRESULT result = open(id, format, queue, stream);
     if (result == MMSYSERR_NOERROR && stream) stream->nameInput(name);
+    if (result != MMSYSERR_NOERROR) NameInputInErrorDetail(result, name);
     return result;
 }
 

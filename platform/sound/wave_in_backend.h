@@ -112,6 +112,8 @@ void SetWaveInErrorDetail(MMRESULT code, const std::string& detail);
 void SetWaveInErrorText(MMRESULT code, const std::string& text);
 // The message for an input that is not there to be opened.
 std::string InputNotAvailableText(const std::string& name);
+// Names the input in the detail of a failure with that code (not in a whole message).
+void NameInputInErrorDetail(MMRESULT code, const std::string& name);
 
 // Signals a completion (safe on a recording thread: no lock, no allocation; then the listener).
 void NotifyWaveInCompletion();

@@ -639,7 +639,8 @@ MMRESULT PulseWaveIn::openInput(const std::string& key, std::uint32_t id,
                                 std::unique_ptr<WaveInStream>& stream) {
     if (!available_ || id != 0) return MMSYSERR_BADDEVICEID;
     pa_threaded_mainloop_lock(loop_);
-    auto s = std::make_unique<Stream>(*this, queue, key, describe(key), format.nSamplesPerSec);
+    const std::string name = describe(key);
+    auto s = std::make_unique<Stream>(*this, queue, key, name, format.nSamplesPerSec);
     MMRESULT result = MMSYSERR_NOERROR;
     if (!contextReady() && (!context_ || !PA_CONTEXT_IS_GOOD(pa_context_get_state(context_))))
         beginConnect();
@@ -653,7 +654,10 @@ MMRESULT PulseWaveIn::openInput(const std::string& key, std::uint32_t id,
     } else {
         waiting_.push_back(s.get());
     }
-    if (result == MMSYSERR_NOERROR) s->armDeadline();
+    if (result == MMSYSERR_NOERROR)
+        s->armDeadline();
+    else
+        NameInputInErrorDetail(result, name);
     pa_threaded_mainloop_unlock(loop_);
     // A stream that did not open is released (under the lock) as it goes.
     if (result == MMSYSERR_NOERROR) stream = std::move(s);

@@ -135,8 +135,8 @@ void SimulatedWaveIn::setDevices(std::vector<Device> devices) {
     gone_.clear();
 }
 
-void SimulatedWaveIn::failAt(Step step, MMRESULT code, int skip) {
-    failures_.push_back({step, code, skip});
+void SimulatedWaveIn::failAt(Step step, MMRESULT code, int skip, std::string detail) {
+    failures_.push_back({step, code, skip, std::move(detail)});
 }
 
 void SimulatedWaveIn::setSource(SampleSource source) {
@@ -151,6 +151,7 @@ MMRESULT SimulatedWaveIn::scripted(Step step) {
             continue;
         }
         const MMRESULT code = it->code;
+        if (!it->detail.empty()) SetWaveInErrorDetail(code, it->detail);
         failures_.erase(it);
         return code;
     }

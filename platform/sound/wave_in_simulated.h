@@ -42,8 +42,9 @@ public:
     SimulatedWaveIn& operator=(const SimulatedWaveIn&) = delete;
 
     void setDevices(std::vector<Device> devices);
-    // The call of `step` after `skip` successful ones returns `code`, once.
-    void failAt(Step step, MMRESULT code, int skip = 0);
+    // The call of `step` after `skip` successful ones returns `code`, once, with `detail` as the
+    // device's words for it when given.
+    void failAt(Step step, MMRESULT code, int skip = 0, std::string detail = {});
     void setSource(SampleSource source);
 
     // Fills the front queued buffer of the open, started device from the source and marks it
@@ -86,6 +87,7 @@ private:
         Step step;
         MMRESULT code;
         int skip;
+        std::string detail;
     };
     std::vector<Device> devices_;
     std::vector<bool> gone_;

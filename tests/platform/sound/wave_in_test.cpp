@@ -380,6 +380,13 @@ TEST(WaveInInputs, EachDeviceIsAnInputAndAChoiceOpensItInPlaceOfTheOneAskedFor) 
     EXPECT_EQ(sim.openedDevice(), 1u);
     ASSERT_EQ(waveInClose(h), MMSYSERR_NOERROR);
 
+    // A device's refusal in its own words is told of the input it was about.
+    WaveInChooseInput("Line in");
+    sim.failAt(SimulatedWaveIn::Step::Open, MMSYSERR_ALLOCATED, 0, "another program records it");
+    EXPECT_EQ(waveInOpen(&h, 1, &f, 0, 0, 0), MMSYSERR_ALLOCATED);
+    EXPECT_EQ(ErrorText(MMSYSERR_ALLOCATED), "The sound input device is already in use: another "
+                                             "program records it (input \"Line in\").");
+
     WaveInChooseInput("Line in");
     SimulatedWaveIn other; // another backend: the choice was about the last one's inputs
     EXPECT_EQ(WaveInChosenInput(), "");
