@@ -502,10 +502,6 @@ bool PulseWaveIn::beginConnect() {
 }
 
 void PulseWaveIn::dropContext(const std::string& why) {
-    // Streams still waiting for this connection will not get it.
-    std::vector<Stream*> waiting;
-    waiting.swap(waiting_);
-    for (Stream* s : waiting) s->connectionGone(why);
     if (context_) {
         pa_context_set_state_callback(context_, nullptr, nullptr);
         pa_context_set_subscribe_callback(context_, nullptr, nullptr);
@@ -513,6 +509,14 @@ void PulseWaveIn::dropContext(const std::string& why) {
         pa_context_unref(context_);
         context_ = nullptr;
     }
+    connectionLost(why);
+}
+
+void PulseWaveIn::connectionLost(const std::string& why) {
+    // Streams still waiting for the connection will not get it.
+    std::vector<Stream*> waiting;
+    waiting.swap(waiting_);
+    for (Stream* s : waiting) s->connectionGone(why);
     listing_ = relist_ = false;
     // The default heard last still names what a failed open meant to record.
     std::lock_guard list(listMutex_);
@@ -540,14 +544,8 @@ void PulseWaveIn::onContextState() {
         waiting.swap(waiting_);
         for (Stream* s : waiting) s->request();
     } else if (!PA_CONTEXT_IS_GOOD(state)) {
-        const std::string why =
-            std::string("reaching the sound server: ") + pa_strerror(pa_context_errno(context_));
-        std::vector<Stream*> waiting;
-        waiting.swap(waiting_);
-        for (Stream* s : waiting) s->connectionGone(why);
-        listing_ = relist_ = false;
-        std::lock_guard list(listMutex_);
-        sources_.clear();
+        connectionLost(std::string("reaching the sound server: ") +
+                       pa_strerror(pa_context_errno(context_)));
     }
     SignalLoop(loop_);
 }

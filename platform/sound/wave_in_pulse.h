@@ -66,6 +66,7 @@ private:
     bool beginConnect(); // a new context, connecting; false when it failed at once
     // Gives up the connection (callbacks off); streams waiting for it fail with why.
     void dropContext(const std::string& why);
+    void connectionLost(const std::string& why); // fails the waiting streams, forgets the list
     bool contextReady() const;
     void onContextState(); // on the loop's thread
     void refreshSources(); // asks for the sources and the default source again

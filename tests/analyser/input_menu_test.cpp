@@ -24,7 +24,6 @@ using platform::SimulatedWaveIn;
 using platform::VisibleFlag;
 using test_support::SpinUntil;
 using Point = fFFT::LoopPoint;
-using Wait = fFFT::LoopWait;
 
 std::string Describe(const std::vector<InputMenuEntry>& entries) {
     std::string text;
@@ -106,17 +105,6 @@ protected:
     void TearDown() override {
         LoadedWindowTest::TearDown();
         mSound::ChooseInput("");
-    }
-    bool ToBlockWait() {
-        return SpinUntil([this] { return w().LoopWaitingFor() == Wait::Block; });
-    }
-    void StartToFirstBlock() {
-        w().mnuStart_Click();
-        ASSERT_TRUE(ToBlockWait());
-        ASSERT_TRUE(input_.completeBuffer());
-        ASSERT_TRUE(ToBlockWait());
-        ASSERT_TRUE(input_.completeBuffer());
-        ASSERT_TRUE(test_support::ToNextPassParkedAt(w(), Point::AfterEvents6));
     }
     // Opens the Input menu as a click would and returns its entries' texts.
     std::string MenuTexts() {

@@ -5,9 +5,9 @@
 #include "analyser/scaling.h"
 #include "capture/mSound.h"
 #include "magnifier/fMagnifier.h"
+#include "platform/sound/wave_in_simulated.h"
 #include "platform/system/message_box.h"
 #include "platform/system/perf_counter.h"
-#include "platform/sound/wave_in_simulated.h"
 #include "support/loop_driver.h"
 #include "window_fixture.h"
 
@@ -86,24 +86,12 @@ protected:
         w().scrContrast->setValue(1);
     }
 
-    bool ToBlockWait() {
-        return SpinUntil([this] { return w().LoopWaitingFor() == Wait::Block; });
-    }
     // Until a pass that begins after now is parked at step 6 (it read a block).
     bool ToNextBlockRead() { return test_support::ToNextPassParkedAt(w(), Point::AfterEvents6); }
     // Until a pass with a block has drawn (parked at step 14; List1 still holds its columns).
     bool ToDrawn() {
         if (w().LoopParkedAt() != Point::AfterEvents6 && !ToNextBlockRead()) return false;
         return SpinUntil([this] { return w().LoopParkedAt() == Point::AfterEvents14; });
-    }
-    // Start and run up to the first block read (two completed buffers).
-    void StartToFirstBlock() {
-        w().mnuStart_Click();
-        ASSERT_TRUE(ToBlockWait());
-        ASSERT_TRUE(input_.completeBuffer());
-        ASSERT_TRUE(ToBlockWait());
-        ASSERT_TRUE(input_.completeBuffer());
-        ASSERT_TRUE(ToNextBlockRead());
     }
     QRgb NewestRow(int x) const { return w_->picWaterfall->Image().pixel(x, 2); }
 
