@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/sound/wave_in_pulse.h"
 
-#include "platform/sound/wave_in_resampler.h"
+#include "platform/sound/wave_in_pipe.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -87,7 +87,7 @@ class PulseWaveIn::Stream final : public WaveInStream {
 public:
     Stream(PulseWaveIn& owner, WaveInQueue& queue, std::string key, std::string name,
            std::uint32_t outputRate)
-        : owner_(owner), loop_(owner.loop_), queue_(queue), key_(std::move(key)),
+        : owner_(owner), loop_(owner.loop_), pipe_(queue), key_(std::move(key)),
           outputRate_(outputRate), name_(std::move(name)) {}
 
     ~Stream() override {
@@ -215,7 +215,6 @@ public:
 
 private:
     enum class Phase { Opening, Ready, Failed };
-    static constexpr std::size_t kChunk = 1024;
 
     bool failOpening(int error) {
         fail(CodeFromPulse(error), std::string("opening the recording: ") + pa_strerror(error));
@@ -261,8 +260,7 @@ private:
     bool beginRecording() {
         recording_ = false;
         take(); // what arrived before the last stop belongs to that recording
-        pendingCount_ = 0;
-        if (convert_) resampler_.reset();
+        pipe_.reset();
         recording_ = true;
         if (!Fire(pa_stream_cork(stream_, 0, nullptr, nullptr))) {
             recording_ = false;
@@ -273,15 +271,9 @@ private:
 
     // The loop's thread, with the lock held.
     void onReady() {
-        const std::uint32_t rate = pa_stream_get_sample_spec(stream_)->rate;
-        if (rate != outputRate_) {
-            convert_ = true;
-            if (!resampler_.setUp(rate, outputRate_)) {
-                fail(WAVERR_BADFORMAT, "setting up the rate conversion: " + resampler_.why());
-                return;
-            }
-            out_.resize(resampler_.outputFor(kChunk));
-            pending_.resize(2 * static_cast<std::size_t>(rate)); // 2 s
+        if (!pipe_.setUp(pa_stream_get_sample_spec(stream_)->rate, outputRate_)) {
+            fail(WAVERR_BADFORMAT, "setting up the rate conversion: " + pipe_.why());
+            return;
         }
         // The source the server chose for the default, or the one asked for, by its description.
         if (const char* source = pa_stream_get_device_name(stream_)) {
@@ -354,52 +346,22 @@ private:
     static void OnReadable(pa_stream*, size_t, void* self) { static_cast<Stream*>(self)->take(); }
 
     // Everything readable is taken; without a recording it is dropped. No allocation: the
-    // buffers were sized when the stream was opened.
+    // pipe was sized when the stream was opened.
     void take() {
         const void* data = nullptr;
         std::size_t bytes = 0;
         while (pa_stream_peek(stream_, &data, &bytes) == 0 && bytes > 0) {
             // A hole (data lost on the server's side) comes without data: nothing to convert.
-            if (data && recording_)
-                keep(static_cast<const std::int16_t*>(data), bytes / sizeof(std::int16_t));
+            if (data && recording_ &&
+                pipe_.push(static_cast<const std::int16_t*>(data), bytes / sizeof(std::int16_t)))
+                pipe_.drain();
             pa_stream_drop(stream_);
         }
-        if (recording_ && convert_) convertWhenDue();
-    }
-
-    void keep(const std::int16_t* samples, std::size_t count) {
-        if (!convert_) {
-            queue_.deliver(samples, count * sizeof(std::int16_t));
-            return;
-        }
-        const std::size_t n = std::min(count, pending_.size() - pendingCount_);
-        std::copy_n(samples, n, pending_.data() + pendingCount_);
-        pendingCount_ += n;
-    }
-
-    // The conversion waits for the input that completes the front header (or for half its
-    // buffer), so each header is still handed on within one fragment of its last sample. Done a
-    // fragment at a time it cost twice as much: between fragments the other programs push the
-    // converter's table out of the caches. Without a header every fragment is converted, as
-    // bytes with nowhere to go are dropped, not kept for a header queued later.
-    void convertWhenDue() {
-        std::size_t needed = 1;
-        if (const std::size_t bytes = queue_.bytesToNextCompletion())
-            needed = resampler_.inputFor((bytes + 1) / sizeof(std::int16_t));
-        if (pendingCount_ < std::clamp<std::size_t>(needed, 1, pending_.size() / 2)) return;
-        for (std::size_t done = 0; done < pendingCount_;) {
-            const std::size_t n = std::min(pendingCount_ - done, kChunk);
-            const std::size_t produced =
-                resampler_.process(pending_.data() + done, n, out_.data(), out_.size());
-            if (produced) queue_.deliver(out_.data(), produced * sizeof(std::int16_t));
-            done += n;
-        }
-        pendingCount_ = 0;
     }
 
     PulseWaveIn& owner_;
     pa_threaded_mainloop* loop_;
-    WaveInQueue& queue_;
+    WaveInPipe pipe_;       // the loop's thread both writes and drains it
     const std::string key_; // the source asked for; "" the default
     const std::uint32_t outputRate_;
     pa_context* context_ = nullptr; // the connection it was asked on
@@ -409,11 +371,6 @@ private:
     std::atomic<Phase> phase_{Phase::Opening};
     bool wantRecording_ = false; // started by the program; under the loop's lock
     bool recording_ = false;     // and made by the server too
-    bool convert_ = false;
-    WaveInResampler resampler_;
-    std::vector<std::int16_t> out_;
-    std::vector<std::int16_t> pending_; // the device's samples not yet converted
-    std::size_t pendingCount_ = 0;
 
     // Written on the loop's thread, read on the program's.
     mutable std::mutex wordsMutex_;
