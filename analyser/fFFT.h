@@ -197,7 +197,7 @@ public:
     // The Start command and RunLoop run step-wise on Qt's event loop, never in a nested one. At
     // each point where a pass lets pending events run (and before the first pass) the loop parks
     // and returns to the event loop; it resumes at the next step when its zero timer or its
-    // precise single-shot timer fires, or the wave-input layer signals a completed buffer. Stop,
+    // precise single-shot timer fires, or the capture module signals a completed buffer. Stop,
     // Freeze, the settings and the close are handlers that run while it is parked; they reach it
     // only through the state flags (and WakeLoop, so that a pass waiting for a block notices them
     // at once).
@@ -325,7 +325,7 @@ private:
     void OnEventsDue();
     void OnWaitOver();
     void OnBlockDone();
-    // The wave-input layer's completion listener: runs on the recording thread and only posts
+    // The capture module's buffer listener: runs on the recording thread and only posts
     // OnBlockDone to the window's thread (once until it has run).
     static void OnCompletion(void* self);
     // A pass waiting for a block continues at once (a flag it reads may have changed).

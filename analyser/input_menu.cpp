@@ -3,16 +3,16 @@
 
 namespace analyser {
 
-std::vector<InputMenuEntry> InputMenu::entries(const std::vector<platform::WaveInInput>& inputs,
+std::vector<InputMenuEntry> InputMenu::entries(const std::vector<mSound::Input>& inputs,
                                                const std::string& chosen) {
     std::vector<InputMenuEntry> list;
     list.reserve(inputs.size() + 2);
     std::string standsFor;
-    for (const platform::WaveInInput& input : inputs)
+    for (const mSound::Input& input : inputs)
         if (input.isDefault) standsFor = input.description;
     list.push_back({"", standsFor.empty() ? "Default" : "Default: " + standsFor, chosen.empty()});
     bool chosenListed = chosen.empty();
-    for (const platform::WaveInInput& input : inputs) {
+    for (const mSound::Input& input : inputs) {
         list.push_back({input.key, input.description, input.key == chosen});
         chosenListed = chosenListed || input.key == chosen;
         seen_[input.key] = input.description;

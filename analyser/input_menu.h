@@ -24,7 +24,7 @@ public:
     // Audio Analog Stereo"), then every input as listed; the chosen entry ticked. A chosen input
     // that is no longer there stays listed, ticked and disabled, so the user sees why Start fails
     // and picks another.
-    std::vector<InputMenuEntry> entries(const std::vector<platform::WaveInInput>& inputs,
+    std::vector<InputMenuEntry> entries(const std::vector<mSound::Input>& inputs,
                                         const std::string& chosen);
     // The same from the capture module's inputs and choice of the moment.
     std::vector<InputMenuEntry> entries();

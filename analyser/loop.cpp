@@ -6,7 +6,6 @@
 #include "analyser/pass.h"
 #include "capture/mSound.h"
 #include "magnifier/fMagnifier.h"
-#include "platform/sound/wave_in.h"
 #include "platform/system/perf_counter.h"
 #include "platform/ui/events.h"
 
@@ -34,13 +33,13 @@ void fFFT::SetUpLoop() {
     waitTimer_->setSingleShot(true);
     waitTimer_->setTimerType(Qt::PreciseTimer);
     connect(waitTimer_, &QTimer::timeout, this, [this] { OnWaitOver(); });
-    platform::SetWaveInCompletionListener(&fFFT::OnCompletion, this);
+    mSound::SetBufferListener(&fFFT::OnCompletion, this);
     // The magnifier belongs to the run; it must not keep the program alive once we have closed.
     magn->setAttribute(Qt::WA_QuitOnClose, false);
 }
 
 void fFFT::TearDownLoop() {
-    platform::SetWaveInCompletionListener(nullptr, nullptr);
+    mSound::SetBufferListener(nullptr, nullptr);
     delete eventsTimer_;
     delete waitTimer_;
     eventsTimer_ = waitTimer_ = nullptr;
@@ -313,8 +312,7 @@ void fFFT::PassBegin() {
     nuCountStart = platform::QueryPerformanceCounter();
     columnCounter_ = 0;
     passProcessed_ = false;
-    const std::int32_t positionBefore = mSound::nuStartIndex;
-    const std::int32_t bufferBefore = mSound::nuCurrentBuffer;
+    const std::uint64_t clampsBefore = mSound::Clamps();
     const bool ready = mSound::BufferReady();
     if (withoutBlockSince_ >= 0) stats_.countWithoutBlock += nuCountStart - withoutBlockSince_;
     withoutBlockSince_ = !ready && !isFrozen && !isBuffering ? nuCountStart : -1;
@@ -323,7 +321,7 @@ void fFFT::PassBegin() {
         if (!ready) ++stats_.passesWithoutBlock;
         if (!ready && isBuffering) ++stats_.passesWithoutBlockBuffering;
     }
-    if (mSound::nuCurrentBuffer != bufferBefore && positionBefore <= loopSamples_) ++stats_.clamps;
+    stats_.clamps += mSound::Clamps() - clampsBefore;
     if (!ready || isFrozen) {
         loopAt_ = LoopPoint::BeforeStep14;
         return;

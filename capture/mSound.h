@@ -34,11 +34,20 @@ bool BufferWaiting();
 // releases everything as a failed StartCapture does, and returns false.
 bool CaptureRunning();
 
+// For the loop's waits: call(context) after each completed buffer (and when a device fails), on
+// the recording thread, which it must not hold up; nullptr removes it. Once this returns, the
+// previous one is no longer running.
+void SetBufferListener(void (*call)(void*), void* context);
+// Buffers BufferReady took when the read position was already at most N, so that it stopped at 1
+// and a frame skipped sound, since the program started.
+std::uint64_t Clamps();
+
 // The input recorded, for the user to see and choose; not part of the device scan. The choice
 // lasts while the program runs; nothing is stored.
+using Input = platform::WaveInInput; // key, description, isDefault
 // The inputs the device found by CheckInputDevice can record from, as they are now; the one it
 // records when nothing is chosen (on a sound server the desktop's default source) is marked.
-std::vector<platform::WaveInInput> Inputs();
+std::vector<Input> Inputs();
 // What the next StartCapture records: a key from Inputs(), or "" for the device's own.
 void ChooseInput(const std::string& key);
 std::string ChosenInput();

@@ -32,25 +32,20 @@ constexpr std::uint32_t MAXERRORLENGTH = 256;
 
 constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
 
-// dwFormats bits: sample rate (1 = 11.025, 2 = 22.05, 4 = 44.1 kHz), mono/stereo, 8/16 bits.
+// dwFormats bits: sample rate (1 = 11.025, 2 = 22.05, 4 = 44.1 kHz), mono/stereo, 8/16 bits;
+// those the program and its tests name.
 constexpr std::uint32_t WAVE_FORMAT_1M08 = 0x00000001;
-constexpr std::uint32_t WAVE_FORMAT_1S08 = 0x00000002;
 constexpr std::uint32_t WAVE_FORMAT_1M16 = 0x00000004;
 constexpr std::uint32_t WAVE_FORMAT_1S16 = 0x00000008;
 constexpr std::uint32_t WAVE_FORMAT_2M08 = 0x00000010;
-constexpr std::uint32_t WAVE_FORMAT_2S08 = 0x00000020;
 constexpr std::uint32_t WAVE_FORMAT_2M16 = 0x00000040;
-constexpr std::uint32_t WAVE_FORMAT_2S16 = 0x00000080;
 constexpr std::uint32_t WAVE_FORMAT_4M08 = 0x00000100;
-constexpr std::uint32_t WAVE_FORMAT_4S08 = 0x00000200;
 constexpr std::uint32_t WAVE_FORMAT_4M16 = 0x00000400;
 constexpr std::uint32_t WAVE_FORMAT_4S16 = 0x00000800;
 
 // WAVEHDR dwFlags bits.
 constexpr std::uint32_t WHDR_DONE = 0x00000001;
 constexpr std::uint32_t WHDR_PREPARED = 0x00000002;
-constexpr std::uint32_t WHDR_BEGINLOOP = 0x00000004;
-constexpr std::uint32_t WHDR_ENDLOOP = 0x00000008;
 constexpr std::uint32_t WHDR_INQUEUE = 0x00000010;
 
 struct WAVEFORMATEX {
@@ -73,8 +68,6 @@ struct WAVEHDR {
     std::uintptr_t dwUser = 0;
     std::atomic<std::uint32_t> dwFlags{0};
     std::uint32_t dwLoops = 0;
-    WAVEHDR* lpNext = nullptr;
-    std::uintptr_t reserved = 0;
 };
 
 struct WAVEINCAPSA {

@@ -149,6 +149,25 @@ TEST_F(LoopTest, DrawnPassesAdvanceByElapsedTimeIncludingTheFrameWait) {
     EXPECT_EQ(mSound::nuStartIndex, 109 + 43); // 20 ms: 43.008
 }
 
+// The figure of how steadily the capture feeds the loop: a buffer that arrives while a frame can
+// still be read (the position at most N) stops the position at 1, and the sound between is lost.
+TEST_F(LoopTest, ABufferThatFindsThePositionStillReadableCountsAsAClamp) {
+    StartToFirstBlock();
+    EXPECT_EQ(w().Stats().clamps, 0u);
+    EXPECT_EQ(mSound::nuStartIndex, 1);
+    ASSERT_TRUE(input_.completeBuffer());
+    ASSERT_TRUE(ToNextBlockRead());
+    EXPECT_EQ(mSound::nuStartIndex, 1);
+    EXPECT_EQ(w().Stats().clamps, 1u);
+    clock_.advanceMs(1500); // past N: the next buffer moves the position back whole
+    ASSERT_TRUE(ToBlockWait());
+    ASSERT_TRUE(input_.completeBuffer());
+    ASSERT_TRUE(ToNextBlockRead());
+    EXPECT_EQ(w().Stats().clamps, 1u);
+    w().mnuStart_Click();
+    EXPECT_EQ(w().Stats().clamps, 0u) << "counted from each Start";
+}
+
 TEST_F(LoopTest, PassesWithoutABlockOrFrozenDrawNothingAndAdvanceNothing) {
     StartToFirstBlock();
     w().VScroll1->setValue(149);

@@ -275,16 +275,21 @@ TEST_F(Capture, TheReadPositionMovesBackByNButNotBelowOne) {
     const std::int32_t N = 1024;
     ASSERT_TRUE(mSound::StartCapture(N, 2048));
     ASSERT_TRUE(sim.completeBuffer() && sim.completeBuffer());
+    const std::uint64_t clamps = mSound::Clamps();
     mSound::BufferReady();
     mSound::BufferReady();
     mSound::nuStartIndex = N + 3;
     ASSERT_TRUE(sim.completeBuffer());
     EXPECT_TRUE(mSound::BufferReady());
     EXPECT_EQ(mSound::nuStartIndex, 3);
+    EXPECT_EQ(mSound::Clamps(), clamps) << "moved back by N whole: no sound skipped";
     mSound::nuStartIndex = 5;
     ASSERT_TRUE(sim.completeBuffer());
     EXPECT_TRUE(mSound::BufferReady());
     EXPECT_EQ(mSound::nuStartIndex, 1);
+    EXPECT_EQ(mSound::Clamps(), clamps + 1) << "stopped at 1: counted for the loop's figures";
+    EXPECT_TRUE(mSound::BufferReady()) << "no buffer taken";
+    EXPECT_EQ(mSound::Clamps(), clamps + 1);
 }
 
 TEST_F(Capture, TheWindowHoldsTheTwoNewestBuffersOldestFirst) {

@@ -106,7 +106,7 @@ TEST(WaveIn, HeaderRulesFollowTheirState) {
     loose.lpData = reinterpret_cast<char*>(data);
     loose.dwBufferLength = sizeof data;
     EXPECT_EQ(waveInAddBuffer(d.handle, &loose, sizeof loose), WAVERR_UNPREPARED);
-    EXPECT_EQ(waveInPrepareHeader(d.handle, &loose, 32), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveInPrepareHeader(d.handle, &loose, sizeof loose + 8), MMSYSERR_INVALPARAM);
     WAVEHDR empty;
     EXPECT_EQ(waveInPrepareHeader(d.handle, &empty, sizeof empty), MMSYSERR_INVALPARAM);
 
