@@ -47,7 +47,7 @@ TEST(WaveInPipe, AtTheDevicesRateItAsksToBeDrainedWhenTheFrontHeaderCanBeFilled)
     WaveInPipe pipe(queue);
     ASSERT_TRUE(pipe.setUp(8000, 8000));
     Headers h(queue, 2, 1000);
-    const auto data = Ramp(3000);
+    const auto data = Ramp(4000);
 
     EXPECT_TRUE(pipe.push(data.data(), 10))
         << "the first piece: the drainer learns what to wait for";
