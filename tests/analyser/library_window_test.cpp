@@ -3,10 +3,10 @@
 // list, "Delete" and the sample picture, on a temporary program folder and a simulated device.
 #include "analyser/fFFT.h"
 #include "analyser/sample_library.h"
-#include "platform/sound/wave_in_simulated.h"
 #include "platform/system/file_paths.h"
 #include "platform/system/message_box.h"
 #include "platform/ui/events.h"
+#include "platform/sound/wave_in_simulated.h"
 #include "window_fixture.h"
 
 #include <QApplication>

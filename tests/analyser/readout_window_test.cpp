@@ -4,10 +4,10 @@
 // on to the window's background).
 #include "analyser/fFFT.h"
 #include "analyser/readouts.h"
-#include "platform/sound/wave_in_simulated.h"
 #include "platform/system/message_box.h"
 #include "platform/system/rounding.h"
 #include "platform/ui/events.h"
+#include "platform/sound/wave_in_simulated.h"
 #include "window_fixture.h"
 
 #include <QApplication>

@@ -3,10 +3,10 @@
 // designed state after load, the controls as laid out, activation, close, and no device at all.
 #include "analyser/fFFT.h"
 #include "analyser/library_location.h"
-#include "platform/sound/wave_in_simulated.h"
 #include "platform/system/message_box.h"
 #include "platform/system/perf_counter.h"
 #include "platform/ui/events.h"
+#include "platform/sound/wave_in_simulated.h"
 #include "window_fixture.h"
 
 #include <QAction>

@@ -3,8 +3,8 @@
 // recompute bins and hum band, the range bar follows the transform length, and each control
 // reaches its variable. The arithmetic itself is tested without a window elsewhere.
 #include "analyser/fFFT.h"
-#include "platform/sound/wave_in_simulated.h"
 #include "platform/system/message_box.h"
+#include "platform/sound/wave_in_simulated.h"
 #include "window_fixture.h"
 
 #include <QTemporaryDir>
