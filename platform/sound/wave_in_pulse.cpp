@@ -118,8 +118,8 @@ public:
         const auto flags =
             static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_FIX_RATE |
                                            PA_STREAM_START_CORKED | PA_STREAM_DONT_MOVE);
-        if (pa_stream_connect_record(stream_, key_.empty() ? nullptr : key_.c_str(), &attr, flags) <
-            0)
+        const char* source = key_.empty() ? nullptr : key_.c_str(); // none: the default
+        if (pa_stream_connect_record(stream_, source, &attr, flags) < 0)
             return failOpening(pa_context_errno(context_));
         return true;
     }
