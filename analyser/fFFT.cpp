@@ -92,6 +92,7 @@ void fFFT::BuildControls() {
     mnuStop = mnuRun->addAction("Stop");
     mnuStop->setShortcut(Qt::Key_F8);
     mnuStop->setData(QStringLiteral("{F8}"));
+    mnuInput = mnuRun->addMenu("Input");
     mnuExit = mnuRun->addAction("Exit");
     mnuExit->setShortcut(Qt::Key_F4);
 
@@ -122,6 +123,9 @@ void fFFT::BuildControls() {
     btStop->setBackColor(Rgb(255, 192, 192));
     Text2 = Place(new TextBox("Text2", Frame1), 512, 24, 41, 17);
     Text2->hide();
+    // In the strip left free beneath the list, the name box and the two small scroll bars.
+    lbInput = Place(new Label("", Frame1), 8, 89, 300, 14);
+    lbInput->hide();
     btMagn = Place(new CommandButton("Magnifier", Frame1), 600, 8, 57, 26);
     btMagn->setBackColor(Rgb(255, 255, 192));
     btMagn->setEnabled(false);
@@ -222,6 +226,7 @@ void fFFT::WireHandlers() {
     connect(mnuStart, &QAction::triggered, this, [this] { mnuStart_Click(); });
     connect(mnuStop, &QAction::triggered, this, [this] { mnuStop_Click(); });
     connect(mnuExit, &QAction::triggered, this, [this] { mnuExit_Click(); });
+    connect(mnuInput, &QMenu::aboutToShow, this, [this] { ShowInputMenu(); });
 
     // The list shows only markers the library can save and delete: safe names of regular files.
     File1->setFilter(
@@ -391,6 +396,43 @@ void fFFT::closeEvent(QCloseEvent* event) {
 
 void fFFT::mnuExit_Click() {
     close();
+}
+
+// ---- the input ----------------------------------------------------------------------------------
+
+void fFFT::ShowInputMenu() {
+    mnuInput->clear();
+    for (const analyser::InputMenuEntry& entry : inputMenu_.entries()) {
+        // A name with "&" would otherwise lose it to a shortcut mark.
+        QString text = QString::fromStdString(entry.text);
+        text.replace('&', "&&");
+        QAction* action = mnuInput->addAction(text);
+        action->setCheckable(true);
+        action->setChecked(entry.ticked);
+        action->setEnabled(entry.enabled);
+        connect(action, &QAction::triggered, this,
+                [this, key = entry.key] { mnuInput_Click(key); });
+    }
+}
+
+void fFFT::mnuInput_Click(const std::string& key) {
+    const bool running = loopAt_ != LoopPoint::Idle && !isIdle;
+    if (inputMenu_.choose(key, running)) {
+        isStopRequested = true;
+        WakeLoop();
+    }
+    FocusWaterfall();
+}
+
+void fFFT::ShowInputInUse() {
+    const std::string name = mSound::InputInUse();
+    if (name.empty()) {
+        lbInput->hide();
+        return;
+    }
+    lbInput->setCaption("Input: " + QString::fromStdString(name));
+    lbInput->setToolTip(lbInput->Caption());
+    lbInput->show();
 }
 
 // ---- filter, hum band, time window ------------------------------------------------------------

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "analyser/conditioning.h"
+#include "analyser/input_menu.h"
 #include "analyser/loop_task.h"
 #include "analyser/pass.h"
 #include "analyser/sample_library.h"
@@ -101,7 +102,9 @@ public:
     QMenu* mnuRun = nullptr;
     QAction* mnuStart = nullptr; // F5, tag "{F5}"
     QAction* mnuStop = nullptr;  // F8, tag "{F8}"
-    QAction* mnuExit = nullptr;  // F4
+    // The inputs to record from, listed afresh each time it opens.
+    QMenu* mnuInput = nullptr;
+    QAction* mnuExit = nullptr; // F4
 
     platform::Panel* Form = nullptr; // the client area
     // Frames by index: 0 Samples, 1 Waterfall settings, 2 Spectrum settings, 3 spectrum panel,
@@ -125,6 +128,8 @@ public:
     platform::CommandButton* btMagn = nullptr;
     platform::TextBox* Text4 = nullptr;
     platform::TextBox* Text2 = nullptr;
+    // Which input a run draws, beneath the sample list; hidden while idle.
+    platform::Label* lbInput = nullptr;
     platform::ListBox* List2 = nullptr;          // unused
     platform::TextBox* Text3 = nullptr;          // unused
     platform::CommandButton* Command4 = nullptr; // unused
@@ -220,6 +225,9 @@ public:
     void ckFreeze_Click();
     void tmrWait_Timer();
     void btMagn_Click();
+    // An entry of the Input menu: records from that input ("" the desktop's default) from now on,
+    // restarting a run as a new rate does.
+    void mnuInput_Click(const std::string& key);
 
     // A processed pass lasts at least this long (one display frame); a pass without a block
     // waits this long at most for a completed buffer. 0: drawn passes do not wait, and passes
@@ -351,7 +359,7 @@ private:
     void OnEventsDue();
     void OnWaitOver();
     void OnBlockDone();
-    // The wave-input layer's completion listener: runs on the recording thread and only posts
+    // The capture module's buffer listener: runs on the recording thread and only posts
     // OnBlockDone to the window's thread (once until it has run).
     static void OnCompletion(void* self);
     // A pass waiting for a block continues at once (a flag it reads may have changed).
@@ -359,6 +367,9 @@ private:
     // Drives a run that is still active to its end without waiting (the window is going away).
     void FinishRunNow();
     void PostShortcut(const QString& tag);
+    void ShowInputMenu();
+    // The caption naming the input the open capture records from.
+    void ShowInputInUse();
 
     analyser::LoopTask run_;         // the Start command's coroutine while a run is active
     std::coroutine_handle<> parked_; // where the loop goes on, while it is parked
@@ -381,6 +392,7 @@ private:
     QTimer* waitTimer_ = nullptr;   // precise single shot: frame waits, Sleep, block timeouts
     std::atomic<bool> blockPosted_{false};
 
+    analyser::InputMenu inputMenu_;
     QString baseFolder_;
     QFileSystemWatcher* libraryWatcher_ = nullptr;
     QTimer* libraryRefresh_ = nullptr; // single shot: a change pending for the list

@@ -7,7 +7,6 @@
 #include "analyser/pass.h"
 #include "capture/mSound.h"
 #include "magnifier/fMagnifier.h"
-#include "platform/sound/wave_in.h"
 #include "platform/system/perf_counter.h"
 #include "platform/ui/events.h"
 
@@ -35,13 +34,13 @@ void fFFT::SetUpLoop() {
     waitTimer_->setSingleShot(true);
     waitTimer_->setTimerType(Qt::PreciseTimer);
     connect(waitTimer_, &QTimer::timeout, this, [this] { OnWaitOver(); });
-    platform::SetWaveInCompletionListener(&fFFT::OnCompletion, this);
+    mSound::SetBufferListener(&fFFT::OnCompletion, this);
     // The magnifier belongs to the run; it must not keep the program alive once we have closed.
     magn->setAttribute(Qt::WA_QuitOnClose, false);
 }
 
 void fFFT::TearDownLoop() {
-    platform::SetWaveInCompletionListener(nullptr, nullptr);
+    mSound::SetBufferListener(nullptr, nullptr);
     delete eventsTimer_;
     delete waitTimer_;
     eventsTimer_ = waitTimer_ = nullptr;
@@ -254,6 +253,7 @@ analyser::LoopTask fFFT::StartCommand() {
         frame_.resize(static_cast<std::size_t>(nuFftSize));
         nuTimeScale = nuSampleRate * 1.05;
         lbFreq->show();
+        ShowInputInUse();
         co_await RunLoop();
     }
     EndRun();
@@ -296,6 +296,7 @@ analyser::LoopTask fFFT::RunLoop() {
 }
 
 void fFFT::EndRun() {
+    lbInput->hide();
     loopAt_ = LoopPoint::Idle;
     loopWait_ = LoopWait::None;
     restartPending_ = false;
@@ -311,8 +312,7 @@ void fFFT::EndRun() {
 
 bool fFFT::ReadBlock() {
     ++passesBegun_;
-    const std::int32_t positionBefore = mSound::nuStartIndex;
-    const std::int32_t bufferBefore = mSound::nuCurrentBuffer;
+    const std::uint64_t clampsBefore = mSound::Clamps();
     const bool ready = mSound::BufferReady();
     if (withoutBlockSince_ >= 0) stats_.countWithoutBlock += nuCountStart - withoutBlockSince_;
     withoutBlockSince_ = !ready && !isFrozen && !isBuffering ? nuCountStart : -1;
@@ -321,7 +321,7 @@ bool fFFT::ReadBlock() {
         if (!ready) ++stats_.passesWithoutBlock;
         if (!ready && isBuffering) ++stats_.passesWithoutBlockBuffering;
     }
-    if (mSound::nuCurrentBuffer != bufferBefore && positionBefore <= loopSamples_) ++stats_.clamps;
+    stats_.clamps += mSound::Clamps() - clampsBefore;
     if (!ready || isFrozen) return false;
     if (stats_.firstRowCount < 0) stats_.firstRowCount = platform::QueryPerformanceCounter();
     // The whole frame in order: the same values and engine input as SampleAt and RealIn sample
@@ -333,6 +333,7 @@ bool fFFT::ReadBlock() {
         lbBuffering->hide();
         isBuffering = false;
         btMagn->setEnabled(true);
+        ShowInputInUse(); // a sound server names the source it chose once the sound flows
     }
     return true;
 }

@@ -3,8 +3,11 @@
 // sound server itself or PortAudio), the sample library's place and the analyser window.
 #include "analyser/fFFT.h"
 #include "analyser/library_location.h"
-#include "platform/system/file_paths.h"
 #include "platform/sound/wave_in.h"
+#include "platform/system/file_paths.h"
+#ifdef TONVAULT_E2E_LOG
+#include "app/e2e_log.h"
+#endif
 #ifdef _WIN32
 #include "platform/sound/wave_in_winmm.h"
 #else
@@ -79,6 +82,9 @@ int main(int argc, char** argv) {
     int status = 0;
     {
         fFFT window(LibraryBase());
+#ifdef TONVAULT_E2E_LOG
+        const auto log = app::StartE2eLog(window);
+#endif
         window.Form_Load();
         // Without a suitable input device the load has told the user and closed the window.
         if (!window.IsClosed()) status = app.exec();

@@ -27,6 +27,8 @@ std::vector<std::int16_t> aSamples;
 
 namespace {
 
+std::uint64_t clamps = 0;
+
 const char* const kTitle = "Sound Input";
 constexpr std::uint32_t kMono16Formats = WAVE_FORMAT_1M16 | WAVE_FORMAT_2M16 | WAVE_FORMAT_4M16;
 // Larger frames than any rate the analyser offers, yet small enough that 2N bytes fit a header.
@@ -120,6 +122,7 @@ bool BufferReady() {
         RtlMoveMemory(&aSamples[N + 1], header.lpData, header.dwBufferLength);
         waveInAddBuffer(hWaveIn, &header, sizeof(WAVEHDR));
         nuCurrentBuffer = 1 - nuCurrentBuffer;
+        if (nuStartIndex <= N) ++clamps;
         nuStartIndex = std::max(nuStartIndex - N, 1);
     }
     if (nuStartIndex > nuBufferSamples) return false;
@@ -175,6 +178,30 @@ bool CaptureRunning() {
     if (status == MMSYSERR_NOERROR) return true;
     nuResult = static_cast<std::int32_t>(status);
     return FailStart();
+}
+
+void SetBufferListener(void (*call)(void*), void* context) {
+    SetWaveInCompletionListener(call, context);
+}
+
+std::uint64_t Clamps() {
+    return clamps;
+}
+
+std::vector<Input> Inputs() {
+    return WaveInInputs(static_cast<std::uint32_t>(nuDeviceId));
+}
+
+void ChooseInput(const std::string& key) {
+    WaveInChooseInput(key);
+}
+
+std::string ChosenInput() {
+    return WaveInChosenInput();
+}
+
+std::string InputInUse() {
+    return hWaveIn == 0 ? std::string() : WaveInInputName(hWaveIn);
 }
 
 } // namespace mSound

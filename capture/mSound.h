@@ -3,12 +3,13 @@
 // queued, and hands out DC-levelled samples from a sliding window of 2N samples.
 #pragma once
 
-#include "platform/system/global_memory.h"
 #include "platform/sound/wave_in.h"
+#include "platform/system/global_memory.h"
 
 #include <array>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <vector>
 
 namespace mSound {
@@ -32,6 +33,26 @@ bool BufferWaiting();
 // buffers' length plus a second), shows the platform's text for that in the "Sound Input" box,
 // releases everything as a failed StartCapture does, and returns false.
 bool CaptureRunning();
+
+// For the loop's waits: call(context) after each completed buffer (and when a device fails), on
+// the recording thread, which it must not hold up; nullptr removes it. Once this returns, the
+// previous one is no longer running.
+void SetBufferListener(void (*call)(void*), void* context);
+// Buffers BufferReady took when the read position was already at most N, so that it stopped at 1
+// and a frame skipped sound, since the program started.
+std::uint64_t Clamps();
+
+// The input recorded, for the user to see and choose; not part of the device scan. The choice
+// lasts while the program runs; nothing is stored.
+using Input = platform::WaveInInput; // key, description, isDefault
+// The inputs the device found by CheckInputDevice can record from, as they are now; the one it
+// records when nothing is chosen (on a sound server the desktop's default source) is marked.
+std::vector<Input> Inputs();
+// What the next StartCapture records: a key from Inputs(), or "" for the device's own.
+void ChooseInput(const std::string& key);
+std::string ChosenInput();
+// The input the open capture records from, in words for the user; "" while nothing is open.
+std::string InputInUse();
 
 // Module state, all zero at program start. Read it; only the functions above change it.
 extern platform::HWAVEIN hWaveIn; // 0 when closed

@@ -19,6 +19,9 @@ foreach(server pulse pipewire)
   endforeach()
   add_test(NAME audio_capture_${server}_vanish
     COMMAND ${with} --tone 600 -- $<TARGET_FILE:audio_capture_test> vanish)
+  # Two inputs: each chosen one records its tone, one unplugged mid-capture, the server stopped.
+  add_test(NAME audio_inputs_${server}
+    COMMAND ${with} --sink det:700 --sink mic:300 -- $<TARGET_FILE:audio_capture_test> inputs)
   # The program records from the server itself; PortAudio, through ALSA's pulse plugin, is what
   # it falls back on where no server answers.
   add_test(NAME audio_capture_${server}_portaudio_2048
@@ -33,7 +36,7 @@ foreach(server pulse pipewire)
     COMMAND ${with} --tone 700 -- $<TARGET_FILE:program_steady_test> 20 --figures)
   set_tests_properties(audio_program_steady_${server} PROPERTIES ENVIRONMENT QT_QPA_PLATFORM=offscreen)
   set(tests audio_program_steady_${server} audio_capture_${server}_2048 audio_capture_${server}_8192
-    audio_capture_${server}_vanish audio_capture_${server}_portaudio_2048
+    audio_capture_${server}_vanish audio_inputs_${server} audio_capture_${server}_portaudio_2048
     audio_capture_${server}_portaudio_vanish)
   if(TONVAULT_BENCHMARKS)
     # Completion intervals, delay, pass band and alias at every rate (the bench makes its own tones),

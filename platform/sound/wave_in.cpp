@@ -165,6 +165,7 @@ void NoteProgress(OpenWaveIn& device) {
 
 std::recursive_mutex registryMutex;
 WaveInBackend* backend = nullptr;
+std::string chosenInput; // "" = each device's own
 std::map<HWAVEIN, std::unique_ptr<OpenWaveIn>>& openDevices() {
     static std::map<HWAVEIN, std::unique_ptr<OpenWaveIn>> devices;
     return devices;
@@ -174,11 +175,17 @@ HWAVEIN nextHandle = 1;
 std::mutex detailMutex;
 MMRESULT detailCode = MMSYSERR_NOERROR;
 std::string detailText;
+bool detailIsWhole = false; // detailText replaces the code's text
 
 void forgetDetail() {
     std::lock_guard lock(detailMutex);
     detailCode = MMSYSERR_NOERROR;
     detailText.clear();
+    detailIsWhole = false;
+}
+
+std::string Quoted(const std::string& name) {
+    return "\"" + name + "\"";
 }
 
 OpenWaveIn* find(HWAVEIN handle) {
@@ -233,6 +240,73 @@ void SetWaveInErrorDetail(MMRESULT code, const std::string& detail) {
     std::lock_guard lock(detailMutex);
     detailCode = code;
     detailText = detail;
+    detailIsWhole = false;
+}
+
+void SetWaveInErrorText(MMRESULT code, const std::string& text) {
+    std::lock_guard lock(detailMutex);
+    detailCode = code;
+    detailText = text;
+    detailIsWhole = true;
+}
+
+void NameInputInErrorDetail(MMRESULT code, const std::string& name) {
+    std::lock_guard lock(detailMutex);
+    if (code == detailCode && !detailIsWhole && !detailText.empty() && !name.empty())
+        detailText += " (input " + Quoted(name) + ")";
+}
+
+std::string InputNotAvailableText(const std::string& name) {
+    return "The input " + Quoted(name) + " is not available; it may have been unplugged.";
+}
+
+// ---------------------------------------------------------------------------------------------
+// Inputs of a backend whose devices are its inputs
+
+std::string WaveInBackend::deviceName(std::uint32_t id) {
+    WAVEINCAPSA caps{};
+    if (deviceCaps(id, caps) != MMSYSERR_NOERROR) return {};
+    caps.szPname[sizeof caps.szPname - 1] = '\0';
+    return caps.szPname;
+}
+
+std::vector<WaveInInput> WaveInBackend::inputs(std::uint32_t deviceId) {
+    std::vector<WaveInInput> list;
+    const std::uint32_t n = deviceCount();
+    std::map<std::string, int> seen;
+    for (std::uint32_t id = 0; id < n; ++id) {
+        std::string name = deviceName(id);
+        if (name.empty()) name = "Input " + std::to_string(id + 1);
+        // Two devices of one make share a name; the second is told apart by its number.
+        if (const int count = ++seen[name]; count > 1) name += " (" + std::to_string(count) + ")";
+        list.push_back({name, name, id == deviceId});
+    }
+    return list;
+}
+
+MMRESULT WaveInBackend::openInput(const std::string& key, std::uint32_t id,
+                                  const WAVEFORMATEX& format, WaveInQueue& queue,
+                                  std::unique_ptr<WaveInStream>& stream) {
+    std::string name;
+    if (!key.empty()) {
+        // The list is made afresh: ids move when a device is plugged in or out.
+        const std::vector<WaveInInput> list = inputs(id);
+        const auto it = std::find_if(list.begin(), list.end(),
+                                     [&](const WaveInInput& input) { return input.key == key; });
+        if (it == list.end()) {
+            SetWaveInErrorText(MMSYSERR_BADDEVICEID, InputNotAvailableText(key));
+            return MMSYSERR_BADDEVICEID;
+        }
+        id = static_cast<std::uint32_t>(it - list.begin());
+        name = it->description;
+    } else {
+        for (const WaveInInput& input : inputs(id))
+            if (input.isDefault) name = input.description;
+    }
+    const MMRESULT result = open(id, format, queue, stream);
+    if (result == MMSYSERR_NOERROR && stream) stream->nameInput(name);
+    if (result != MMSYSERR_NOERROR) NameInputInErrorDetail(result, name);
+    return result;
 }
 
 void SetWaveInBackend(WaveInBackend* newBackend) {
@@ -244,6 +318,7 @@ void SetWaveInBackend(WaveInBackend* newBackend) {
     }
     openDevices().clear();
     backend = newBackend;
+    chosenInput.clear();
 }
 
 WaveInBackend* CurrentWaveInBackend() {
@@ -272,7 +347,9 @@ MMRESULT waveInOpen(HWAVEIN* handle, std::uint32_t deviceId, const WAVEFORMATEX*
     if (!handle || !format) return MMSYSERR_INVALPARAM;
     *handle = 0;
     if (flags != 0) return MMSYSERR_INVALFLAG;
-    if (!backend || deviceId >= backend->deviceCount()) return MMSYSERR_BADDEVICEID;
+    if (!backend) return MMSYSERR_BADDEVICEID;
+    // A chosen input is found by its key, wherever the devices have moved since the scan.
+    if (chosenInput.empty() && deviceId >= backend->deviceCount()) return MMSYSERR_BADDEVICEID;
     if (format->wFormatTag != WAVE_FORMAT_PCM || format->nChannels != 1 ||
         format->wBitsPerSample != 16 || format->nBlockAlign != 2)
         return refuse(WAVERR_BADFORMAT, "only 16-bit mono PCM can be recorded");
@@ -280,7 +357,8 @@ MMRESULT waveInOpen(HWAVEIN* handle, std::uint32_t deviceId, const WAVEFORMATEX*
         return refuse(WAVERR_BADFORMAT, std::to_string(format->nSamplesPerSec) +
                                             " samples per second is outside 1000 to 192000");
     auto device = std::make_unique<OpenWaveIn>();
-    const MMRESULT result = backend->open(deviceId, *format, device->queue, device->stream);
+    const MMRESULT result =
+        backend->openInput(chosenInput, deviceId, *format, device->queue, device->stream);
     if (result != MMSYSERR_NOERROR) return result;
     if (!device->stream) return refuse(MMSYSERR_ERROR, "the device opened no stream");
     device->rate = format->nSamplesPerSec;
@@ -385,8 +463,15 @@ MMRESULT WaveInDeviceStatus(HWAVEIN handle) {
     forgetDetail();
     OpenWaveIn* device = find(handle);
     if (!device) return MMSYSERR_INVALHANDLE;
-    if (device->stream->failed()) return refuse(MMSYSERR_NODRIVER, device->stream->failure());
-    if (!device->started || device->queue.queued() == 0 ||
+    // Asked at every pass that finds no block: words are made only for a failure.
+    const auto input = [device] { return " (input " + Quoted(device->stream->inputName()) + ")"; };
+    if (device->stream->failed()) {
+        const std::string text = device->stream->failureText();
+        if (text.empty()) return refuse(MMSYSERR_NODRIVER, device->stream->failure() + input());
+        SetWaveInErrorText(MMSYSERR_NODRIVER, text);
+        return MMSYSERR_NODRIVER;
+    }
+    if (!device->started || device->queue.queued() == 0 || device->stream->opening() ||
         device->queue.completions() != device->completionsSeen) {
         NoteProgress(*device);
         return MMSYSERR_NOERROR;
@@ -402,7 +487,29 @@ MMRESULT WaveInDeviceStatus(HWAVEIN handle) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.1f", silent);
     return refuse(MMSYSERR_NODRIVER,
-                  std::string("no sound has arrived for ") + seconds + " seconds");
+                  std::string("no sound has arrived for ") + seconds + " seconds" + input());
+}
+
+std::vector<WaveInInput> WaveInInputs(std::uint32_t deviceId) {
+    std::lock_guard lock(registryMutex);
+    // Listed also when devices have gone since the scan: then none is marked the default.
+    return backend ? backend->inputs(deviceId) : std::vector<WaveInInput>();
+}
+
+void WaveInChooseInput(const std::string& key) {
+    std::lock_guard lock(registryMutex);
+    chosenInput = key;
+}
+
+std::string WaveInChosenInput() {
+    std::lock_guard lock(registryMutex);
+    return chosenInput;
+}
+
+std::string WaveInInputName(HWAVEIN handle) {
+    std::lock_guard lock(registryMutex);
+    OpenWaveIn* device = find(handle);
+    return device ? device->stream->inputName() : std::string();
 }
 
 MMRESULT waveInGetErrorTextA(MMRESULT result, char* text, std::uint32_t textSize) {
@@ -419,8 +526,12 @@ MMRESULT waveInGetErrorTextA(MMRESULT result, char* text, std::uint32_t textSize
     {
         std::lock_guard lock(detailMutex);
         if (result != MMSYSERR_NOERROR && result == detailCode && !detailText.empty()) {
-            if (message.back() == '.') message.pop_back();
-            message += ": " + detailText + ".";
+            if (detailIsWhole) {
+                message = detailText;
+            } else {
+                if (message.back() == '.') message.pop_back();
+                message += ": " + detailText + ".";
+            }
         }
     }
     const std::size_t n = std::min<std::size_t>(message.size(), textSize - 1);

@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace platform {
 
@@ -30,25 +32,20 @@ constexpr std::uint32_t MAXERRORLENGTH = 256;
 
 constexpr std::uint16_t WAVE_FORMAT_PCM = 1;
 
-// dwFormats bits: sample rate (1 = 11.025, 2 = 22.05, 4 = 44.1 kHz), mono/stereo, 8/16 bits.
+// dwFormats bits: sample rate (1 = 11.025, 2 = 22.05, 4 = 44.1 kHz), mono/stereo, 8/16 bits;
+// those the program and its tests name.
 constexpr std::uint32_t WAVE_FORMAT_1M08 = 0x00000001;
-constexpr std::uint32_t WAVE_FORMAT_1S08 = 0x00000002;
 constexpr std::uint32_t WAVE_FORMAT_1M16 = 0x00000004;
 constexpr std::uint32_t WAVE_FORMAT_1S16 = 0x00000008;
 constexpr std::uint32_t WAVE_FORMAT_2M08 = 0x00000010;
-constexpr std::uint32_t WAVE_FORMAT_2S08 = 0x00000020;
 constexpr std::uint32_t WAVE_FORMAT_2M16 = 0x00000040;
-constexpr std::uint32_t WAVE_FORMAT_2S16 = 0x00000080;
 constexpr std::uint32_t WAVE_FORMAT_4M08 = 0x00000100;
-constexpr std::uint32_t WAVE_FORMAT_4S08 = 0x00000200;
 constexpr std::uint32_t WAVE_FORMAT_4M16 = 0x00000400;
 constexpr std::uint32_t WAVE_FORMAT_4S16 = 0x00000800;
 
 // WAVEHDR dwFlags bits.
 constexpr std::uint32_t WHDR_DONE = 0x00000001;
 constexpr std::uint32_t WHDR_PREPARED = 0x00000002;
-constexpr std::uint32_t WHDR_BEGINLOOP = 0x00000004;
-constexpr std::uint32_t WHDR_ENDLOOP = 0x00000008;
 constexpr std::uint32_t WHDR_INQUEUE = 0x00000010;
 
 struct WAVEFORMATEX {
@@ -71,8 +68,6 @@ struct WAVEHDR {
     std::uintptr_t dwUser = 0;
     std::atomic<std::uint32_t> dwFlags{0};
     std::uint32_t dwLoops = 0;
-    WAVEHDR* lpNext = nullptr;
-    std::uintptr_t reserved = 0;
 };
 
 struct WAVEINCAPSA {
@@ -109,10 +104,29 @@ MMRESULT waveInClose(HWAVEIN handle);
 MMRESULT waveInGetErrorTextA(MMRESULT result, char* text, std::uint32_t textSize);
 
 // Not a Windows call: how the open device is doing. MMSYSERR_NOERROR while it records (or has
-// not been started); MMSYSERR_NODRIVER, with what happened as waveInGetErrorTextA's detail, once
-// it has failed for good or once no queued buffer has completed for three buffers' length plus
-// one second (measured with the performance counter between calls) while it records.
+// not been started, or is still being opened: a sound server may answer an open later, and the
+// device then records or fails by itself); MMSYSERR_NODRIVER, with what happened and the input's
+// name as waveInGetErrorTextA's detail, once it has failed for good or once no queued buffer has
+// completed for three buffers' length plus one second (measured with the performance counter
+// between calls) while it records.
 MMRESULT WaveInDeviceStatus(HWAVEIN handle);
+
+// Not Windows calls either: which input a device records from, for the user to see and choose.
+struct WaveInInput {
+    std::string key;         // the backend's own name for it, kept while the input exists
+    std::string description; // in words for the user ("Monitor of Built-in Audio Analog Stereo")
+    bool isDefault = false;  // what the device records when no input is chosen
+};
+// The inputs device deviceId can record from, as they are now. Never waits on a device or a
+// sound server: a backend that asks a server keeps its list current beside the program.
+std::vector<WaveInInput> WaveInInputs(std::uint32_t deviceId);
+// What the next waveInOpen records: a key from WaveInInputs, or "" for the device's own input
+// (on a sound server its default source at the time of the open). A key that is not there by
+// then makes the open fail and say so. Forgotten when another backend is installed.
+void WaveInChooseInput(const std::string& key);
+std::string WaveInChosenInput();
+// The input an open device records from, in words for the user; "" when the handle is not open.
+std::string WaveInInputName(HWAVEIN handle);
 
 // Completion notification, whenever a buffer has been marked WHDR_DONE (by recording or by a
 // reset), from whichever thread marked it. WHDR_DONE stays the truth; this only says "look now".

@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -63,10 +64,22 @@ public:
     virtual MMRESULT stop() = 0;
     // True once the device has failed for good; it is then released even with headers queued.
     virtual bool failed() const { return false; }
+    // True while the device is still being opened beside the program (a sound server that has
+    // not answered yet): it records once it is open, or fails by itself.
+    virtual bool opening() const { return false; }
     // What happened to a failed device, in words for the user (program thread only).
     virtual std::string failure() const { return "the device stopped recording"; }
+    // A whole message that says it better than the code's text and failure() can (an input that
+    // was removed), or "".
+    virtual std::string failureText() const { return {}; }
+    // The input it records from, in words for the user (program thread only).
+    virtual std::string inputName() const { return inputName_; }
+    void nameInput(std::string name) { inputName_ = std::move(name); }
     // The result to report for closing; the stream is destroyed whatever it returns.
     virtual MMRESULT close() { return MMSYSERR_NOERROR; }
+
+private:
+    std::string inputName_; // set before the stream is in use
 };
 
 class WaveInBackend {
@@ -78,11 +91,29 @@ public:
     // samples, converted to format.nSamplesPerSec, into queue, which outlives the stream.
     virtual MMRESULT open(std::uint32_t id, const WAVEFORMATEX& format, WaveInQueue& queue,
                           std::unique_ptr<WaveInStream>& stream) = 0;
+
+    // A backend whose devices are its inputs (winmm, PortAudio) keeps these two: each device is
+    // an input, keyed and described by its name, and choosing one opens that device in place of
+    // the one asked for. A backend with one device and many inputs to record from (a sound
+    // server's sources) lists and opens them itself.
+    virtual std::vector<WaveInInput> inputs(std::uint32_t deviceId);
+    // key "" records what device id records by itself. A key that is not there fails with a
+    // message that names it.
+    virtual MMRESULT openInput(const std::string& key, std::uint32_t id, const WAVEFORMATEX& format,
+                               WaveInQueue& queue, std::unique_ptr<WaveInStream>& stream);
+    // A device's name for the user; by default the name in its caps.
+    virtual std::string deviceName(std::uint32_t id);
 };
 
 // Backends call this when they fail, to say what went wrong in words; waveInGetErrorTextA adds
 // it to the text of that code. Each wave-in call forgets the previous detail.
 void SetWaveInErrorDetail(MMRESULT code, const std::string& detail);
+// As SetWaveInErrorDetail, but text is the whole message for that code.
+void SetWaveInErrorText(MMRESULT code, const std::string& text);
+// The message for an input that is not there to be opened.
+std::string InputNotAvailableText(const std::string& name);
+// Names the input in the detail of a failure with that code (not in a whole message).
+void NameInputInErrorDetail(MMRESULT code, const std::string& name);
 
 // Signals a completion (safe on a recording thread: no lock, no allocation; then the listener).
 void NotifyWaveInCompletion();

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/sound/wave_in_portaudio.h"
 
-#include "platform/sound/wave_in_resampler.h"
+#include "platform/sound/wave_in_pipe.h"
 
 #ifdef __linux__
 #include <dlfcn.h>
@@ -105,17 +105,9 @@ PaStreamParameters MonoInt16(PaDeviceIndex device, double latency) {
 
 class PaStreamIn final : public WaveInStream {
 public:
-    PaStreamIn(WaveInQueue& queue, double deviceRate, std::uint32_t outputRate)
-        : queue_(queue), in_(kChunk) {
-        std::size_t capacity = 1;
-        while (capacity < static_cast<std::size_t>(deviceRate * 2)) capacity <<= 1; // ~2 s
-        ring_.assign(capacity, 0);
-        const auto rate = static_cast<std::uint32_t>(std::lround(deviceRate));
-        if (rate != outputRate) {
-            convert_ = true;
-            if (!resampler_.setUp(rate, outputRate)) setUpError_ = resampler_.why();
-            out_.resize(resampler_.outputFor(kChunk));
-        }
+    PaStreamIn(WaveInQueue& queue, double deviceRate, std::uint32_t outputRate) : pipe_(queue) {
+        if (!pipe_.setUp(static_cast<std::uint32_t>(std::lround(deviceRate)), outputRate))
+            setUpError_ = pipe_.why();
         worker_ = std::thread([this] { work(); });
     }
 
@@ -135,10 +127,14 @@ public:
         Pa_SetStreamFinishedCallback(stream_, &PaStreamIn::Finished);
     }
 
+    // The recording thread: a copy into the pipe and, once the input that completes the front
+    // header is in, one semaphore release (an atomic add and, with a waiter, one futex wake). No
+    // lock, no allocation.
     static int Callback(const void* input, void*, unsigned long frames,
                         const PaStreamCallbackTimeInfo*, PaStreamCallbackFlags, void* self) {
-        if (input)
-            static_cast<PaStreamIn*>(self)->push(static_cast<const std::int16_t*>(input), frames);
+        auto* s = static_cast<PaStreamIn*>(self);
+        if (input && s->pipe_.push(static_cast<const std::int16_t*>(input), frames))
+            s->wake_.release();
         return paContinue;
     }
 
@@ -155,10 +151,7 @@ public:
     MMRESULT start() override {
         {
             std::lock_guard lock(mutex_); // the callback is not running: the stream is stopped
-            readPos_.store(0, std::memory_order_relaxed);
-            writePos_.store(0, std::memory_order_relaxed);
-            wakeAt_.store(1); // the first callback: the worker then knows what to wait for
-            if (convert_) resampler_.reset();
+            pipe_.reset();
             paused_ = false;
         }
         ended_.store(false, std::memory_order_release);
@@ -201,88 +194,22 @@ public:
     }
 
 private:
-    static constexpr std::size_t kChunk = 1024;
-
-    // Recording thread: copy into the ring, drop what does not fit, and wake the worker when the
-    // ring reaches the position it asked for. No lock, no allocation: the semaphore's release is
-    // one atomic add and, with a waiter, one futex wake.
-    void push(const std::int16_t* samples, unsigned long frames) {
-        const std::size_t write = writePos_.load(std::memory_order_relaxed);
-        const std::size_t read = readPos_.load(std::memory_order_acquire);
-        const std::size_t room = ring_.size() - (write - read);
-        const std::size_t n = std::min<std::size_t>(frames, room);
-        const std::size_t mask = ring_.size() - 1;
-        for (std::size_t i = 0; i < n; ++i) ring_[(write + i) & mask] = samples[i];
-        // Sequentially consistent with the worker's store of wakeAt_ and its second look at
-        // writePos_: either this push sees the new position, or the worker sees this push.
-        writePos_.store(write + n);
-        const std::size_t at = wakeAt_.load();
-        if (write < at && write + n >= at) wake_.release();
-    }
-
     void work() {
         for (;;) {
             wake_.acquire();
             std::lock_guard lock(mutex_);
             if (quit_) return;
             if (paused_) continue;
-            drain();
+            pipe_.drain();
         }
     }
 
-    // Everything that has arrived is converted at once. The worker then sleeps until the input
-    // that completes the front header has arrived (or the ring is half full), so each header is
-    // still handed on within one callback of its last sample, with one wake-up per header
-    // instead of one per callback. Without a header it looks at every callback, as bytes with
-    // nowhere to go are dropped, not kept for a header queued later.
-    void drain() {
-        for (;;) {
-            convertArrived();
-            const std::size_t read = readPos_.load(std::memory_order_relaxed);
-            std::size_t needed = 1;
-            if (const std::size_t bytes = queue_.bytesToNextCompletion()) {
-                const std::size_t samples = (bytes + 1) / sizeof(std::int16_t);
-                needed = convert_ ? resampler_.inputFor(samples) : samples;
-            }
-            const std::size_t at = read + std::clamp<std::size_t>(needed, 1, ring_.size() / 2);
-            wakeAt_.store(at);
-            if (writePos_.load() < at) return;
-        }
-    }
-
-    void convertArrived() {
-        const std::size_t mask = ring_.size() - 1;
-        for (;;) {
-            const std::size_t read = readPos_.load(std::memory_order_relaxed);
-            const std::size_t write = writePos_.load(std::memory_order_acquire);
-            const std::size_t n = std::min(write - read, kChunk);
-            if (n == 0) return;
-            for (std::size_t i = 0; i < n; ++i) in_[i] = ring_[(read + i) & mask];
-            readPos_.store(read + n, std::memory_order_release);
-            if (!convert_) {
-                queue_.deliver(in_.data(), n * sizeof(std::int16_t));
-                continue;
-            }
-            const std::size_t produced =
-                resampler_.process(in_.data(), n, out_.data(), out_.size());
-            if (produced) queue_.deliver(out_.data(), produced * sizeof(std::int16_t));
-        }
-    }
-
-    WaveInQueue& queue_;
     PaStream* stream_ = nullptr;
-    std::vector<std::int16_t> ring_;
-    std::atomic<std::size_t> writePos_{0};
-    std::atomic<std::size_t> readPos_{0};
-    std::vector<std::int16_t> in_;
-    std::vector<std::int16_t> out_;
-    bool convert_ = false;
-    WaveInResampler resampler_;
+    WaveInPipe pipe_; // written by the callback, drained by the worker
     std::string setUpError_;
     // Counts the wake-ups not yet looked at; the worker drains everything per wake-up, so a
     // count above one only costs empty passes.
     std::counting_semaphore<> wake_{0};
-    std::atomic<std::size_t> wakeAt_{1}; // the ring position at which the worker is woken
     std::atomic<bool> recording_{false};
     std::atomic<bool> ended_{false};
     mutable std::mutex mutex_;
@@ -371,6 +298,12 @@ MMRESULT PortAudioWaveIn::deviceCaps(std::uint32_t id, WAVEINCAPSA& caps) {
     for (const auto& [rate, bit] : rates)
         if (Pa_IsFormatSupported(&p, nullptr, rate) == paFormatIsSupported) caps.dwFormats |= bit;
     return MMSYSERR_NOERROR;
+}
+
+std::string PortAudioWaveIn::deviceName(std::uint32_t id) {
+    if (id >= inputs_.size()) return {};
+    const PaDeviceInfo* info = Pa_GetDeviceInfo(inputs_[id]);
+    return info && info->name ? info->name : "";
 }
 
 MMRESULT PortAudioWaveIn::open(std::uint32_t id, const WAVEFORMATEX& format, WaveInQueue& queue,

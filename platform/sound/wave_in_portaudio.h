@@ -16,10 +16,10 @@ namespace platform {
 // Create one, after the sound server is up (PortAudio lists devices once, when initialised),
 // and install it with SetWaveInBackend. ALSA's and JACK's probing messages are kept off stderr.
 //
-// Threads: PortAudio's callback only copies the device's samples into a preallocated ring and,
-// once the input that completes the front header is in, releases a semaphore; a worker thread
-// per open device then converts the rate and fills the queued headers, so the callback never
-// waits on the conversion.
+// Threads: PortAudio's callback only copies the device's samples into a WaveInPipe and, once the
+// input that completes the front header is in, releases a semaphore; a worker thread per open
+// device then drains the pipe (converts the rate and fills the queued headers), so the callback
+// never waits on the conversion.
 class PortAudioWaveIn final : public WaveInBackend {
 public:
     // About 23 ms at 44.1 kHz. Each callback wakes PortAudio's thread, libpulse's and our worker;
@@ -40,6 +40,8 @@ public:
     MMRESULT deviceCaps(std::uint32_t id, WAVEINCAPSA& caps) override;
     MMRESULT open(std::uint32_t id, const WAVEFORMATEX& format, WaveInQueue& queue,
                   std::unique_ptr<WaveInStream>& stream) override;
+    // PortAudio's whole name, without the format probing of deviceCaps (which opens the device).
+    std::string deviceName(std::uint32_t id) override;
 
 private:
     bool initialised_ = false;

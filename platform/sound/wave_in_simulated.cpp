@@ -62,8 +62,12 @@ public:
         started_ = false;
         return gone() ? MMSYSERR_NODRIVER : MMSYSERR_NOERROR;
     }
-    bool failed() const override { return gone(); }
-    std::string failure() const override { return "the simulated device went away"; }
+    bool failed() const override { return gone() || !openFailure_.empty(); }
+    bool opening() const override { return opening_; }
+    std::string failure() const override {
+        return openFailure_.empty() ? "the simulated device went away" : openFailure_;
+    }
+    std::string failureText() const override { return gone() ? failureText_ : std::string(); }
     MMRESULT close() override {
         owner_.calls_.push_back("close");
         ++owner_.closes_;
@@ -72,6 +76,12 @@ public:
 
     bool gone() const { return owner_.gone_.size() > id_ && owner_.gone_[id_]; }
     bool started() const { return started_; }
+    void holdOpening() { opening_ = true; }
+    void finishOpening(std::string failure) {
+        opening_ = false;
+        openFailure_ = std::move(failure);
+    }
+    void setFailureText(std::string text) { failureText_ = std::move(text); }
     std::size_t queued() const { return queue_.queued(); }
 
     std::size_t record(std::size_t samples) {
@@ -80,7 +90,7 @@ public:
         return queue_.deliver(data.data(), samples * sizeof(std::int16_t)) / sizeof(std::int16_t);
     }
     bool completeOne() {
-        if (gone() || !started_) return false;
+        if (gone() || !started_ || opening_ || !openFailure_.empty()) return false;
         const std::size_t bytes = queue_.bytesToNextCompletion();
         if (bytes == 0) return false;
         // A header of odd length takes one byte more than a whole number of samples holds.
@@ -91,7 +101,7 @@ public:
         return true;
     }
     std::size_t feed(std::size_t samples) {
-        if (gone() || !started_) return 0;
+        if (gone() || !started_ || opening_ || !openFailure_.empty()) return 0;
         return record(samples);
     }
 
@@ -102,6 +112,9 @@ private:
     std::uint32_t rate_;
     std::uint64_t index_ = 0;
     bool started_ = false;
+    bool opening_ = false;
+    std::string openFailure_;
+    std::string failureText_;
 };
 
 SimulatedWaveIn::SimulatedWaveIn()
@@ -122,8 +135,8 @@ void SimulatedWaveIn::setDevices(std::vector<Device> devices) {
     gone_.clear();
 }
 
-void SimulatedWaveIn::failAt(Step step, MMRESULT code, int skip) {
-    failures_.push_back({step, code, skip});
+void SimulatedWaveIn::failAt(Step step, MMRESULT code, int skip, std::string detail) {
+    failures_.push_back({step, code, skip, std::move(detail)});
 }
 
 void SimulatedWaveIn::setSource(SampleSource source) {
@@ -138,6 +151,7 @@ MMRESULT SimulatedWaveIn::scripted(Step step) {
             continue;
         }
         const MMRESULT code = it->code;
+        if (!it->detail.empty()) SetWaveInErrorDetail(code, it->detail);
         failures_.erase(it);
         return code;
     }
@@ -152,11 +166,22 @@ std::size_t SimulatedWaveIn::feed(std::size_t samples) {
     return stream_ ? stream_->feed(samples) : 0;
 }
 
-void SimulatedWaveIn::disappear() {
+void SimulatedWaveIn::disappear(std::string failureText) {
     if (!stream_) return;
     if (gone_.size() <= openedId_) gone_.resize(openedId_ + 1, false);
     gone_[openedId_] = true;
+    stream_->setFailureText(std::move(failureText));
     NotifyWaveInCompletion(); // a real backend wakes the program when its stream ends
+}
+
+void SimulatedWaveIn::finishOpening(std::string failure) {
+    if (!stream_) return;
+    stream_->finishOpening(std::move(failure));
+    NotifyWaveInCompletion(); // as a real backend does, whichever way the open ended
+}
+
+bool SimulatedWaveIn::isOpening() const {
+    return stream_ && stream_->opening();
 }
 
 bool SimulatedWaveIn::isStarted() const {
@@ -188,6 +213,8 @@ MMRESULT SimulatedWaveIn::open(std::uint32_t id, const WAVEFORMATEX& format, Wav
     const MMRESULT r = scripted(Step::Open);
     if (r != MMSYSERR_NOERROR) return r;
     auto s = std::make_unique<Stream>(*this, queue, id, format.nSamplesPerSec);
+    if (holdOpening_) s->holdOpening();
+    holdOpening_ = false;
     stream_ = s.get();
     stream = std::move(s);
     ++opens_;

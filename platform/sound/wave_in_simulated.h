@@ -42,8 +42,9 @@ public:
     SimulatedWaveIn& operator=(const SimulatedWaveIn&) = delete;
 
     void setDevices(std::vector<Device> devices);
-    // The call of `step` after `skip` successful ones returns `code`, once.
-    void failAt(Step step, MMRESULT code, int skip = 0);
+    // The call of `step` after `skip` successful ones returns `code`, once, with `detail` as the
+    // device's words for it when given.
+    void failAt(Step step, MMRESULT code, int skip = 0, std::string detail = {});
     void setSource(SampleSource source);
 
     // Fills the front queued buffer of the open, started device from the source and marks it
@@ -52,8 +53,14 @@ public:
     // Records `samples` samples into whatever is queued; returns how many found a buffer.
     std::size_t feed(std::size_t samples);
     // The open device fails for good: nothing completes any more, its calls (and later opens of
-    // the same id) return MMSYSERR_NODRIVER.
-    void disappear();
+    // the same id) return MMSYSERR_NODRIVER. With a text, that is the whole message the device
+    // gives for it (as an input that was removed does).
+    void disappear(std::string failureText = {});
+    // The next device opened stays in opening (as on a sound server that has not answered yet):
+    // nothing completes until finishOpening(), which opens it, or fails it with `failure`.
+    void holdOpening() { holdOpening_ = true; }
+    void finishOpening(std::string failure = {});
+    bool isOpening() const;
 
     // What happened, for tests.
     int openCount() const { return opens_; }
@@ -80,6 +87,7 @@ private:
         Step step;
         MMRESULT code;
         int skip;
+        std::string detail;
     };
     std::vector<Device> devices_;
     std::vector<bool> gone_;
@@ -91,6 +99,7 @@ private:
     std::uint32_t openedId_ = 0;
     WAVEFORMATEX openedFormat_{};
     std::vector<std::string> calls_;
+    bool holdOpening_ = false;
     WaveInBackend* previous_;
 };
 

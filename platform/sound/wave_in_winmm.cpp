@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "platform/sound/wave_in_winmm.h"
 
-#include "platform/sound/wave_in_resampler.h"
+#include "platform/sound/wave_in_pipe.h"
 
 #include <algorithm>
 #include <atomic>
@@ -116,12 +116,8 @@ struct DeviceBuffers {
 class WinmmStream final : public WaveInStream {
 public:
     WinmmStream(WaveInQueue& queue, std::uint32_t deviceRate, std::uint32_t outputRate)
-        : queue_(queue), deviceRate_(deviceRate), frames_(WinmmFramesPerBuffer(deviceRate)),
-          convert_(deviceRate != outputRate) {
-        if (convert_) {
-            if (!resampler_.setUp(deviceRate, outputRate)) setUpError_ = resampler_.why();
-            out_.resize(resampler_.outputFor(frames_));
-        }
+        : pipe_(queue), deviceRate_(deviceRate), frames_(WinmmFramesPerBuffer(deviceRate)) {
+        if (!pipe_.setUp(deviceRate, outputRate)) setUpError_ = pipe_.why();
         buffers_ = std::make_unique<DeviceBuffers>();
         buffers_->samples.assign(static_cast<std::size_t>(frames_) * WinmmWaveIn::kBuffers, 0);
     }
@@ -164,7 +160,7 @@ public:
 
     platform::MMRESULT start() override {
         if (failed()) return refuseFailed();
-        if (convert_) resampler_.reset();
+        pipe_.reset(); // the worker is not running
         next_ = 0;
         // After a reset every buffer is back and done: they are queued again in ring order.
         for (::WAVEHDR& h : buffers_->headers) {
@@ -267,7 +263,10 @@ private:
             while (!quit_.load(std::memory_order_acquire)) {
                 ::WAVEHDR& h = buffers_->headers[next_];
                 if (!(Flags(h) & WHDR_DONE)) break;
-                deliver(reinterpret_cast<const std::int16_t*>(h.lpData), h.dwBytesRecorded);
+                // The worker both fills the pipe and drains it.
+                if (pipe_.push(reinterpret_cast<const std::int16_t*>(h.lpData),
+                               h.dwBytesRecorded / sizeof(std::int16_t)))
+                    pipe_.drain();
                 h.dwBytesRecorded = 0;
                 const ::MMRESULT r = ::waveInAddBuffer(wave_, &h, sizeof h);
                 if (r != MMSYSERR_NOERROR) {
@@ -280,23 +279,9 @@ private:
         }
     }
 
-    void deliver(const std::int16_t* samples, std::uint32_t bytes) {
-        if (bytes == 0) return;
-        if (!convert_) {
-            queue_.deliver(samples, bytes);
-            return;
-        }
-        const std::size_t produced =
-            resampler_.process(samples, bytes / 2, out_.data(), out_.size());
-        if (produced) queue_.deliver(out_.data(), produced * sizeof(std::int16_t));
-    }
-
-    WaveInQueue& queue_;
+    WaveInPipe pipe_;
     const std::uint32_t deviceRate_;
     const std::uint32_t frames_;
-    const bool convert_;
-    WaveInResampler resampler_;
-    std::vector<std::int16_t> out_;
     std::string setUpError_;
     std::unique_ptr<DeviceBuffers> buffers_;
     ::HWAVEIN wave_ = nullptr;

@@ -15,9 +15,9 @@ namespace platform {
 // waveInGetNumDevs() - 1; the wave mapper is not offered), listed afresh on every call.
 //
 // Threads: each open device records into its own small ring of winmm buffers. A worker thread,
-// woken by winmm's event, hands each completed buffer on in order (converting the rate when it
-// must) into the program's queued headers and gives the buffer straight back to winmm. Everything
-// it touches is allocated when the device is opened.
+// woken by winmm's event, puts each completed buffer in order into a WaveInPipe, which it drains
+// into the program's queued headers (converting the rate when it must), and gives the buffer
+// straight back to winmm. Everything it touches is allocated when the device is opened.
 class WinmmWaveIn final : public WaveInBackend {
 public:
     // The device's own buffers: kBuffers of about kBufferSeconds each, so a completed header of

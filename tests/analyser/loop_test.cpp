@@ -5,9 +5,9 @@
 #include "analyser/scaling.h"
 #include "capture/mSound.h"
 #include "magnifier/fMagnifier.h"
+#include "platform/sound/wave_in_simulated.h"
 #include "platform/system/message_box.h"
 #include "platform/system/perf_counter.h"
-#include "platform/sound/wave_in_simulated.h"
 #include "tools/loop_driver.h"
 #include "window_fixture.h"
 
@@ -86,24 +86,12 @@ protected:
         w().scrContrast->setValue(1);
     }
 
-    bool ToBlockWait() {
-        return SpinUntil([this] { return w().LoopWaitingFor() == Wait::Block; });
-    }
     // Until a pass that begins after now is parked at step 6 (it read a block).
     bool ToNextBlockRead() { return loop_driver::ToNextPassParkedAt(w(), Point::AfterRead); }
     // Until a pass with a block has drawn (parked at step 14; List1 still holds its columns).
     bool ToDrawn() {
         if (w().LoopParkedAt() != Point::AfterRead && !ToNextBlockRead()) return false;
         return SpinUntil([this] { return w().LoopParkedAt() == Point::AfterDraw; });
-    }
-    // Start and run up to the first block read (two completed buffers).
-    void StartToFirstBlock() {
-        w().mnuStart_Click();
-        ASSERT_TRUE(ToBlockWait());
-        ASSERT_TRUE(input_.completeBuffer());
-        ASSERT_TRUE(ToBlockWait());
-        ASSERT_TRUE(input_.completeBuffer());
-        ASSERT_TRUE(ToNextBlockRead());
     }
     QRgb NewestRow(int x) const { return w_->picWaterfall->Image().pixel(x, 2); }
 
@@ -159,6 +147,25 @@ TEST_F(LoopTest, DrawnPassesAdvanceByElapsedTimeIncludingTheFrameWait) {
     clock_.advanceMs(20);
     ASSERT_TRUE(ToNextBlockRead());
     EXPECT_EQ(mSound::nuStartIndex, 109 + 43); // 20 ms: 43.008
+}
+
+// The figure of how steadily the capture feeds the loop: a buffer that arrives while a frame can
+// still be read (the position at most N) stops the position at 1, and the sound between is lost.
+TEST_F(LoopTest, ABufferThatFindsThePositionStillReadableCountsAsAClamp) {
+    StartToFirstBlock();
+    EXPECT_EQ(w().Stats().clamps, 0u);
+    EXPECT_EQ(mSound::nuStartIndex, 1);
+    ASSERT_TRUE(input_.completeBuffer());
+    ASSERT_TRUE(ToNextBlockRead());
+    EXPECT_EQ(mSound::nuStartIndex, 1);
+    EXPECT_EQ(w().Stats().clamps, 1u);
+    clock_.advanceMs(1500); // past N: the next buffer moves the position back whole
+    ASSERT_TRUE(ToBlockWait());
+    ASSERT_TRUE(input_.completeBuffer());
+    ASSERT_TRUE(ToNextBlockRead());
+    EXPECT_EQ(w().Stats().clamps, 1u);
+    w().mnuStart_Click();
+    EXPECT_EQ(w().Stats().clamps, 0u) << "counted from each Start";
 }
 
 TEST_F(LoopTest, PassesWithoutABlockOrFrozenDrawNothingAndAdvanceNothing) {

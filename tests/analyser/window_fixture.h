@@ -4,8 +4,9 @@
 #pragma once
 
 #include "analyser/fFFT.h"
-#include "platform/system/message_box.h"
 #include "platform/sound/wave_in_simulated.h"
+#include "platform/system/message_box.h"
+#include "tools/loop_driver.h"
 
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -21,6 +22,20 @@ protected:
         return *w_;
     }
     fFFT& w() { return *w_; }
+    // Until the loop waits for a buffer.
+    bool ToBlockWait() {
+        return loop_driver::SpinUntil(
+            [this] { return w().LoopWaitingFor() == fFFT::LoopWait::Block; });
+    }
+    // Start and run up to the first block read (two completed buffers).
+    void StartToFirstBlock() {
+        w().mnuStart_Click();
+        ASSERT_TRUE(ToBlockWait());
+        ASSERT_TRUE(input_.completeBuffer());
+        ASSERT_TRUE(ToBlockWait());
+        ASSERT_TRUE(input_.completeBuffer());
+        ASSERT_TRUE(loop_driver::ToNextPassParkedAt(w(), fFFT::LoopPoint::AfterRead));
+    }
     // The window goes first: its teardown may still read what a suite added (a clock, a time).
     void TearDown() override { w_.reset(); }
 

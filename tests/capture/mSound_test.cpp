@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "capture/mSound.h"
 
+#include "platform/sound/wave_in_simulated.h"
 #include "platform/system/global_memory.h"
 #include "platform/system/message_box.h"
 #include "platform/system/perf_counter.h"
-#include "platform/sound/wave_in_simulated.h"
 
 #include "support/wave_in_errors.h"
 
@@ -94,6 +94,38 @@ TEST_F(Capture, TheHighestSuitableDeviceWinsAndIsTheOneOpened) {
     ASSERT_TRUE(mSound::CheckInputDevice());
     EXPECT_EQ(mSound::nuDeviceId, 0);
     EXPECT_TRUE(boxes.messages().empty());
+}
+
+// The scan stays as it is; a chosen input only replaces what it found, until chosen back.
+TEST_F(Capture, AChosenInputIsRecordedInsteadOfTheScannedDeviceAndNamed) {
+    sim.setDevices({{"Line in"}, {"USB Detector"}});
+    ASSERT_TRUE(mSound::CheckInputDevice());
+    ASSERT_EQ(mSound::nuDeviceId, 1);
+    const auto inputs = mSound::Inputs();
+    ASSERT_EQ(inputs.size(), 2u);
+    EXPECT_TRUE(inputs[1].isDefault);
+    EXPECT_EQ(mSound::InputInUse(), "") << "nothing open";
+
+    mSound::ChooseInput("Line in");
+    EXPECT_EQ(mSound::ChosenInput(), "Line in");
+    ASSERT_TRUE(mSound::StartCapture(1024, 2048));
+    EXPECT_EQ(sim.openedDevice(), 0u);
+    EXPECT_EQ(mSound::nuDeviceId, 1) << "the scan's result is kept";
+    EXPECT_EQ(mSound::InputInUse(), "Line in");
+
+    mSound::ChooseInput("");
+    ASSERT_TRUE(mSound::StartCapture(1024, 2048));
+    EXPECT_EQ(sim.openedDevice(), 1u);
+    EXPECT_EQ(mSound::InputInUse(), "USB Detector");
+    mSound::StopCapture();
+    EXPECT_EQ(mSound::InputInUse(), "");
+
+    mSound::ChooseInput("Line in");
+    sim.setDevices({{"USB Detector"}});
+    EXPECT_FALSE(mSound::StartCapture(1024, 2048));
+    ExpectOneBox("The input \"Line in\" is not available; it may have been unplugged.");
+    ExpectNothingHeld();
+    mSound::ChooseInput("");
 }
 
 // --- Starting -----------------------------------------------------------------------------------
@@ -243,16 +275,21 @@ TEST_F(Capture, TheReadPositionMovesBackByNButNotBelowOne) {
     const std::int32_t N = 1024;
     ASSERT_TRUE(mSound::StartCapture(N, 2048));
     ASSERT_TRUE(sim.completeBuffer() && sim.completeBuffer());
+    const std::uint64_t clamps = mSound::Clamps();
     mSound::BufferReady();
     mSound::BufferReady();
     mSound::nuStartIndex = N + 3;
     ASSERT_TRUE(sim.completeBuffer());
     EXPECT_TRUE(mSound::BufferReady());
     EXPECT_EQ(mSound::nuStartIndex, 3);
+    EXPECT_EQ(mSound::Clamps(), clamps) << "moved back by N whole: no sound skipped";
     mSound::nuStartIndex = 5;
     ASSERT_TRUE(sim.completeBuffer());
     EXPECT_TRUE(mSound::BufferReady());
     EXPECT_EQ(mSound::nuStartIndex, 1);
+    EXPECT_EQ(mSound::Clamps(), clamps + 1) << "stopped at 1: counted for the loop's figures";
+    EXPECT_TRUE(mSound::BufferReady()) << "no buffer taken";
+    EXPECT_EQ(mSound::Clamps(), clamps + 1);
 }
 
 TEST_F(Capture, TheWindowHoldsTheTwoNewestBuffersOldestFirst) {
@@ -371,7 +408,7 @@ TEST_F(Capture, ALostDeviceIsReportedOnceWithWhatHappenedAndReleased) {
     sim.disappear();
     EXPECT_FALSE(mSound::CaptureRunning());
     ExpectOneBox("The sound input device is no longer available; it may have been unplugged: "
-                 "the simulated device went away.");
+                 "the simulated device went away (input \"Simulated input\").");
     ExpectNothingHeld();
     EXPECT_TRUE(mSound::CaptureRunning()) << "released: nothing more to say";
     EXPECT_EQ(boxes.messages().size(), 1u);

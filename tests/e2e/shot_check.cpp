@@ -15,6 +15,9 @@
 //   shot_check blank <png>
 //     the sample picture box shows no picture: outside the sample's name only its black and a
 //     one-line note in the name's magenta (shades of it where the text is smoothed).
+//   shot_check changed <png> <png> <left> <top> <width> <height> <pixels>
+//     at least <pixels> pixels differ between the two grabs inside the rectangle (in the client
+//     area's pixels), e.g. text typed into a box shows.
 // The window's client area is 803 x 491 and sits at the bottom of the grab, below the menu bar.
 #include <QImage>
 
@@ -208,6 +211,20 @@ QImage LogicalPixels(const QImage& shot, int scale) {
     return logical;
 }
 
+int CheckChanged(const QImage& a, const QImage& b, int left, int top, int width, int height,
+                 int atLeast) {
+    const int topA = a.height() - kClientHeight + top, topB = b.height() - kClientHeight + top;
+    int changed = 0;
+    for (int y = 0; y < height; ++y)
+        for (int x = left; x < left + width; ++x)
+            if (a.valid(x, topA + y) && b.valid(x, topB + y) &&
+                (a.pixel(x, topA + y) & 0xffffff) != (b.pixel(x, topB + y) & 0xffffff))
+                ++changed;
+    std::printf("%d pixels changed in %dx%d at %d,%d\n", changed, width, height, left, top);
+    if (changed < atLeast) std::printf("FAIL: fewer than %d\n", atLeast);
+    return changed >= atLeast ? 0 : 1;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -216,7 +233,7 @@ int main(int argc, char** argv) {
             stderr,
             "usage: shot_check stripe <png> <column> <tolerance> | stripe-scaled <png> <column> "
             "<tolerance> <scale> | wm-icon <xprop output> <png> | same <png> <bmp> <rows> | "
-            "blank <png>\n");
+            "blank <png> | changed <png> <png> <left> <top> <width> <height> <pixels>\n");
         return 2;
     }
     const std::string mode = argv[1];
@@ -245,6 +262,16 @@ int main(int argc, char** argv) {
             return 2;
         }
         return CheckStripe(LogicalPixels(shot, scale), std::atoi(argv[3]), std::atoi(argv[4]));
+    }
+    if (mode == "changed" && argc == 9) {
+        QImage other(argv[3]);
+        if (other.isNull()) {
+            std::fprintf(stderr, "cannot read %s\n", argv[3]);
+            return 2;
+        }
+        return CheckChanged(shot, other.convertToFormat(QImage::Format_RGB32), std::atoi(argv[4]),
+                            std::atoi(argv[5]), std::atoi(argv[6]), std::atoi(argv[7]),
+                            std::atoi(argv[8]));
     }
     if (mode == "same" && argc == 5) {
         QImage stored(argv[3], "BMP");

@@ -43,7 +43,7 @@ ScopedEnv NoSoundServer() {
     return ScopedEnv("PULSE_SERVER", "unix:/nonexistent/tonvault-test/native");
 }
 
-// Without a server the program must start at once on PortAudio's devices, and saying why.
+// Without a server the program must start on PortAudio's devices without waiting, and say why.
 TEST(SystemWaveIn, WithoutAServerFallsBackToPortAudioQuickly) {
     const ScopedEnv none = NoSoundServer();
     const ScopedEnv automatic("TONVAULT_SOUND_INPUT", "");
@@ -54,7 +54,9 @@ TEST(SystemWaveIn, WithoutAServerFallsBackToPortAudioQuickly) {
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     ASSERT_NE(input, nullptr);
     EXPECT_EQ(chosen, "portaudio");
-    EXPECT_LT(seconds, 2.0);
+    // Refused at once, in practice; the margin only tells a hang (a wait on a server that is not
+    // there) from a busy machine.
+    EXPECT_LT(seconds, 10.0);
 #ifdef TONVAULT_HAVE_PULSE
     EXPECT_NE(why.find("no sound server answered"), std::string::npos) << why;
 #endif

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "platform/system/global_memory.h"
-#include "platform/system/perf_counter.h"
 #include "platform/sound/wave_in.h"
 #include "platform/sound/wave_in_simulated.h"
+#include "platform/system/global_memory.h"
+#include "platform/system/perf_counter.h"
 
 #include "support/wave_in_errors.h"
 
@@ -106,7 +106,7 @@ TEST(WaveIn, HeaderRulesFollowTheirState) {
     loose.lpData = reinterpret_cast<char*>(data);
     loose.dwBufferLength = sizeof data;
     EXPECT_EQ(waveInAddBuffer(d.handle, &loose, sizeof loose), WAVERR_UNPREPARED);
-    EXPECT_EQ(waveInPrepareHeader(d.handle, &loose, 32), MMSYSERR_INVALPARAM);
+    EXPECT_EQ(waveInPrepareHeader(d.handle, &loose, sizeof loose + 8), MMSYSERR_INVALPARAM);
     WAVEHDR empty;
     EXPECT_EQ(waveInPrepareHeader(d.handle, &empty, sizeof empty), MMSYSERR_INVALPARAM);
 
@@ -321,7 +321,7 @@ TEST(WaveIn, StatusCountsSilenceOnlyWhileRecordingWithABufferQueued) {
     EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NODRIVER);
     EXPECT_EQ(ErrorText(MMSYSERR_NODRIVER),
               "The sound input device is no longer available; it may have been unplugged: no "
-              "sound has arrived for 4.1 seconds.");
+              "sound has arrived for 4.1 seconds (input \"Simulated input\").");
 }
 
 TEST(WaveIn, StatusOfAFailedDeviceSaysWhatHappenedAndWakesTheWaiter) {
@@ -335,4 +335,117 @@ TEST(WaveIn, StatusOfAFailedDeviceSaysWhatHappenedAndWakesTheWaiter) {
     EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NODRIVER);
     EXPECT_NE(ErrorText(MMSYSERR_NODRIVER).find("the simulated device went away"),
               std::string::npos);
+}
+
+// ---- the input recorded ----------------------------------------------------------------------
+
+TEST(WaveInInputs, EachDeviceIsAnInputAndAChoiceOpensItInPlaceOfTheOneAskedFor) {
+    SimulatedWaveIn sim({{"Line in"}, {"USB Detector"}, {"USB Detector"}});
+    const std::vector<WaveInInput> inputs = WaveInInputs(1);
+    ASSERT_EQ(inputs.size(), 3u);
+    EXPECT_EQ(inputs[0].description, "Line in");
+    EXPECT_EQ(inputs[1].description, "USB Detector");
+    EXPECT_EQ(inputs[2].description, "USB Detector (2)") << "two of one make are told apart";
+    EXPECT_EQ(inputs[2].key, inputs[2].description);
+    EXPECT_FALSE(inputs[0].isDefault);
+    EXPECT_TRUE(inputs[1].isDefault) << "the device asked for is what records unchosen";
+    EXPECT_FALSE(inputs[2].isDefault);
+    for (const WaveInInput& input : WaveInInputs(3)) EXPECT_FALSE(input.isDefault);
+
+    const WAVEFORMATEX f = Mono16(8000);
+    HWAVEIN h = 0;
+    ASSERT_EQ(waveInOpen(&h, 1, &f, 0, 0, 0), MMSYSERR_NOERROR);
+    EXPECT_EQ(sim.openedDevice(), 1u);
+    EXPECT_EQ(WaveInInputName(h), "USB Detector");
+    ASSERT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+    EXPECT_EQ(WaveInInputName(h), "") << "closed";
+
+    WaveInChooseInput("USB Detector (2)");
+    EXPECT_EQ(WaveInChosenInput(), "USB Detector (2)");
+    ASSERT_EQ(waveInOpen(&h, 1, &f, 0, 0, 0), MMSYSERR_NOERROR);
+    EXPECT_EQ(sim.openedDevice(), 2u);
+    EXPECT_EQ(WaveInInputName(h), "USB Detector (2)");
+    ASSERT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+
+    // Unplugged since: the open says so and records nothing else instead.
+    sim.setDevices({{"Line in"}, {"USB Detector"}});
+    EXPECT_EQ(waveInOpen(&h, 1, &f, 0, 0, 0), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(h, 0u);
+    EXPECT_FALSE(sim.isOpen());
+    EXPECT_EQ(ErrorText(MMSYSERR_BADDEVICEID),
+              "The input \"USB Detector (2)\" is not available; it may have been unplugged.");
+
+    WaveInChooseInput("");
+    ASSERT_EQ(waveInOpen(&h, 1, &f, 0, 0, 0), MMSYSERR_NOERROR);
+    EXPECT_EQ(sim.openedDevice(), 1u);
+    ASSERT_EQ(waveInClose(h), MMSYSERR_NOERROR);
+
+    // A device's refusal in its own words is told of the input it was about.
+    WaveInChooseInput("Line in");
+    sim.failAt(SimulatedWaveIn::Step::Open, MMSYSERR_ALLOCATED, 0, "another program records it");
+    EXPECT_EQ(waveInOpen(&h, 1, &f, 0, 0, 0), MMSYSERR_ALLOCATED);
+    EXPECT_EQ(ErrorText(MMSYSERR_ALLOCATED), "The sound input device is already in use: another "
+                                             "program records it (input \"Line in\").");
+
+    WaveInChooseInput("Line in");
+    SimulatedWaveIn other; // another backend: the choice was about the last one's inputs
+    EXPECT_EQ(WaveInChosenInput(), "");
+}
+
+// A sound server may answer an open late: until then the device is neither silent nor lost; it
+// fails by itself if the answer never comes, with the input named.
+TEST(WaveInInputs, ADeviceStillOpeningIsNotSilentAndItsFailureNamesTheInput) {
+    SimulatedWaveIn sim({{"Monitor of det"}});
+    ManualClock clock;
+    sim.holdOpening();
+    OpenDevice d(sim, 2, 8000, 8000);
+    ASSERT_EQ(d.add(0), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStart(d.handle), MMSYSERR_NOERROR);
+    EXPECT_TRUE(sim.isOpening());
+    clock.advanceMs(10'000);
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NOERROR);
+    EXPECT_FALSE(sim.completeBuffer()) << "nothing records before the open is done";
+
+    WaveInClearCompletions();
+    sim.finishOpening("the sound server did not answer");
+    EXPECT_TRUE(WaveInWaitForCompletion(0)) << "the program hears of it at once";
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NODRIVER);
+    EXPECT_EQ(ErrorText(MMSYSERR_NODRIVER),
+              "The sound input device is no longer available; it may have been unplugged: the "
+              "sound server did not answer (input \"Monitor of det\").");
+}
+
+TEST(WaveInInputs, AnOpenThatEndsWellRecordsAndCountsSilenceFromThen) {
+    SimulatedWaveIn sim;
+    ManualClock clock;
+    sim.holdOpening();
+    OpenDevice d(sim, 2, 8000, 8000); // 1 s buffers: lost after 4 s without one
+    ASSERT_EQ(d.add(0), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStart(d.handle), MMSYSERR_NOERROR);
+    clock.advanceMs(6000);
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NOERROR);
+    sim.finishOpening();
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NOERROR);
+    ASSERT_TRUE(sim.completeBuffer());
+    EXPECT_TRUE(d.done(0));
+    ASSERT_EQ(d.add(1), MMSYSERR_NOERROR);
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NOERROR) << "sees the completion";
+    clock.advanceMs(3900);
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NOERROR);
+    clock.advanceMs(200);
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NODRIVER);
+}
+
+TEST(WaveInInputs, ADeviceThatSaysWhatHappenedInItsOwnWordsIsQuotedWhole) {
+    SimulatedWaveIn sim;
+    OpenDevice d(sim);
+    ASSERT_EQ(d.add(0), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveInStart(d.handle), MMSYSERR_NOERROR);
+    sim.disappear("The input \"Detector (USB Audio Device)\" was removed.");
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NODRIVER);
+    EXPECT_EQ(ErrorText(MMSYSERR_NODRIVER),
+              "The input \"Detector (USB Audio Device)\" was removed.");
+    EXPECT_EQ(WaveInDeviceStatus(d.handle), MMSYSERR_NODRIVER);
+    EXPECT_EQ(ErrorText(MMSYSERR_BADDEVICEID), "There is no sound input device with that number.")
+        << "the words go with their code only";
 }

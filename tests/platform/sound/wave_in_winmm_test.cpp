@@ -3,6 +3,7 @@
 // wine beside scripts/with-pulse, whose private PulseAudio plays a tone into the default source.
 //
 //   TONVAULT_TEST_TONE=HZ   the digital tone playing (without it the tone is not checked)
+//   TONVAULT_TEST_INPUT_TONES="NAME=HZ;…"  the tone on each input whose name holds NAME
 //   WITH_SOUND_CONTROL      set by scripts/with-pulse: the last test kills the server
 //
 // Tests that need a device skip when there is none; run without a sound server, the suite checks
@@ -325,6 +326,76 @@ TEST(WinmmWaveIn, StrongestBinIsTheTone) {
 }
 TEST(WinmmWaveIn, StrongestBinIsTheToneThroughTheConverter) {
     FindsTheTone(48000);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The inputs to choose among
+
+// TONVAULT_TEST_INPUT_TONES="NAME=HZ;NAME=HZ": the tone each named input carries.
+std::vector<std::pair<std::string, int>> InputTones() {
+    std::vector<std::pair<std::string, int>> tones;
+    const char* text = std::getenv("TONVAULT_TEST_INPUT_TONES");
+    std::string rest = text ? text : "";
+    while (!rest.empty()) {
+        const std::string item = rest.substr(0, rest.find(';'));
+        rest = item.size() < rest.size() ? rest.substr(item.size() + 1) : "";
+        if (const auto eq = item.find('='); eq != std::string::npos)
+            tones.emplace_back(item.substr(0, eq), std::atoi(item.c_str() + eq + 1));
+    }
+    return tones;
+}
+
+// Each winmm device is an input the user can choose, by its name; the one the program asks for is
+// what records unchosen. A chosen input is recorded whatever device the program asks for, and an
+// input that is not there is refused in words that name it. With TONVAULT_TEST_INPUT_TONES, each
+// named input must carry its own tone.
+TEST(WinmmWaveIn, ListsItsDevicesAsInputsAndRecordsTheOneChosen) {
+    Installed winmm;
+    const std::uint32_t n = waveInGetNumDevs();
+    if (n == 0) GTEST_SKIP() << "winmm lists no input device";
+    const std::vector<WaveInInput> inputs = WaveInInputs(n - 1);
+    ASSERT_EQ(inputs.size(), n);
+    for (std::uint32_t id = 0; id < n; ++id) {
+        WAVEINCAPSA caps;
+        ASSERT_EQ(waveInGetDevCapsA(id, &caps, sizeof caps), MMSYSERR_NOERROR);
+        std::printf("input %u: \"%s\"%s\n", id, inputs[id].description.c_str(),
+                    inputs[id].isDefault ? " (default)" : "");
+        EXPECT_EQ(inputs[id].description.rfind(caps.szPname, 0), 0u) << inputs[id].description;
+        EXPECT_EQ(inputs[id].isDefault, id == n - 1);
+    }
+
+    const auto tones = InputTones();
+    std::size_t tonesFound = 0;
+    for (const WaveInInput& input : inputs) {
+        WaveInChooseInput(input.key);
+        Recording rec(4); // asks for device 0
+        ASSERT_EQ(rec.opened, MMSYSERR_NOERROR)
+            << input.description << ": " << ErrorText(rec.opened);
+        EXPECT_EQ(WaveInInputName(rec.handle), input.description);
+        for (int i = 0; i < 4; ++i) ASSERT_EQ(rec.add(i), MMSYSERR_NOERROR);
+        ASSERT_EQ(waveInStart(rec.handle), MMSYSERR_NOERROR);
+        ASSERT_TRUE(rec.waitDone(3, 2.0 + 4 * kHeaderSeconds)) << input.description;
+        std::vector<double> x;
+        for (int i = 2; i < 4; ++i)
+            for (std::uint32_t k = 0; k < kHeaderBytes / 2; ++k) x.push_back(rec.samples(i)[k]);
+        const int bin = StrongestBin(x);
+        std::printf("\"%s\" recorded, strongest bin %d Hz\n", input.description.c_str(), bin);
+        for (const auto& [name, hz] : tones)
+            if (input.description.find(name) != std::string::npos) {
+                EXPECT_NEAR(bin, hz, 1) << input.description;
+                ++tonesFound;
+            }
+    }
+    EXPECT_EQ(tonesFound, tones.size())
+        << "an input named in TONVAULT_TEST_INPUT_TONES is not listed";
+
+    WaveInChooseInput("No such input");
+    HWAVEIN handle = 0;
+    const WAVEFORMATEX f = Mono16(kRate);
+    EXPECT_EQ(waveInOpen(&handle, 0, &f, 0, 0, 0), MMSYSERR_BADDEVICEID);
+    EXPECT_EQ(ErrorText(MMSYSERR_BADDEVICEID),
+              "The input \"No such input\" is not available; it may have been unplugged.");
+    WaveInChooseInput("");
 }
 
 // ---------------------------------------------------------------------------------------------
