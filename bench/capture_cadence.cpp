@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The capture chain on the real sound input (the server itself, or PortAudio with
-// TONVAULT_SOUND_INPUT=portaudio) beside a sound server (scripts/with-pulse or
-// scripts/with-pipewire, no tone of their own): for each rate, with N = rate, how regularly the
+// TONVAULT_SOUND_INPUT=portaudio) beside a sound server (scripts/harness/with-pulse or
+// scripts/harness/with-pipewire, no tone of their own): for each rate, with N = rate, how regularly the
 // capture buffers complete, how late a tone played into the sink reaches a completed buffer, and
 // how flat the pass band and how deep the alias rejection are.
 //

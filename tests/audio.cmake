@@ -1,6 +1,6 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
 # The capture chain on the real sound input, beside a private PulseAudio and a private
-# PipeWire (scripts/with-pulse, scripts/with-pipewire) with a tone in their null sink. Skipped
+# PipeWire (scripts/harness/with-pulse, scripts/harness/with-pipewire) with a tone in their null sink. Skipped
 # (status 77) when a server cannot be started. One server at a time: they share the ALSA plugins'
 # view of "default" through each test's own HOME, but not the machine's two cores.
 add_executable(audio_capture_test ${CMAKE_CURRENT_SOURCE_DIR}/audio/capture_tone_test.cpp)

@@ -8,8 +8,8 @@ target_link_libraries(shot_check PRIVATE Qt6::Gui)
 foreach(server pulse pipewire)
   add_test(NAME e2e_waterfall_${server}
     COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-${server} --sink det:700 --sink mic:300 --
-            ${PROJECT_SOURCE_DIR}/scripts/x11-display-test
-            ${PROJECT_SOURCE_DIR}/scripts/e2e-session $<TARGET_FILE:tonvault> $<TARGET_FILE:shot_check>
+            ${PROJECT_SOURCE_DIR}/scripts/harness/x11-display-test
+            ${PROJECT_SOURCE_DIR}/scripts/harness/e2e-session $<TARGET_FILE:tonvault> $<TARGET_FILE:shot_check>
             ${CMAKE_BINARY_DIR}/e2e_${server})
   set_tests_properties(e2e_waterfall_${server} PROPERTIES
     ENVIRONMENT "E2E_INPUTS=1;E2E_STALL=1"
@@ -19,9 +19,9 @@ endforeach()
 # Two copies of the real program on one sample library: one's save and delete reach the other's
 # list, and pictures that cannot be shown show none. A tone gives the saved sample a picture.
 add_test(NAME e2e_library_two_copies
-  COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-pulse --tone 700 --
-          ${PROJECT_SOURCE_DIR}/scripts/x11-display-test
-          ${PROJECT_SOURCE_DIR}/scripts/e2e-library $<TARGET_FILE:tonvault> $<TARGET_FILE:shot_check>
+  COMMAND ${PROJECT_SOURCE_DIR}/scripts/harness/with-pulse --tone 700 --
+          ${PROJECT_SOURCE_DIR}/scripts/harness/x11-display-test
+          ${PROJECT_SOURCE_DIR}/scripts/harness/e2e-library $<TARGET_FILE:tonvault> $<TARGET_FILE:shot_check>
           ${CMAKE_BINARY_DIR}/e2e_library)
 set_tests_properties(e2e_library_two_copies PROPERTIES
   LABELS e2e SKIP_RETURN_CODE 77 TIMEOUT 180 RESOURCE_LOCK soundserver)

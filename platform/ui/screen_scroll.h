@@ -4,7 +4,7 @@
 //
 // Why: through QWidget::scroll and a repaint, every pass costs an update request, a paint event
 // and Qt's region arithmetic. On X11 that was a quarter of the running program's CPU
-// (scripts/measure-cpu build 20, three alternating runs: 0.31-0.38 s with this path against
+// (scripts/measure/measure-cpu build 20, three alternating runs: 0.31-0.38 s with this path against
 // 0.41-0.46 s without it, the X server's share unchanged). Everything else takes Qt's way.
 #pragma once
 

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Captures a tone through the capture module on the real sound input (the sound server itself, or
 // PortAudio with TONVAULT_SOUND_INPUT=portaudio) and checks that the
-// strongest bin of the FFT engine's output is the tone's. Meant to run under scripts/with-pulse,
+// strongest bin of the FFT engine's output is the tone's. Meant to run under scripts/harness/with-pulse,
 // which plays the tone into a private null sink:
 //
 //   capture_tone_test RATE TONE_HZ      (N = RATE, so bin k is k Hz)
@@ -147,7 +147,7 @@ double SecondsUntilLost(double seconds) {
 int Vanish() {
     const char* serverPid = std::getenv("WITH_PULSE_SERVER_PID");
     if (!serverPid) {
-        std::printf("SKIPPED: needs the server's process id from scripts/with-pulse\n");
+        std::printf("SKIPPED: needs the server's process id from scripts/harness/with-pulse\n");
         return 77;
     }
     platform::MessageBoxRecorder boxes;
@@ -239,7 +239,7 @@ std::vector<platform::WaveInInput> ListedInputs(double seconds) {
 int Inputs() {
     const char* control = std::getenv("WITH_SOUND_CONTROL");
     if (!control) {
-        std::printf("SKIPPED: needs scripts/with-pulse --sink det:700 --sink mic:300\n");
+        std::printf("SKIPPED: needs scripts/harness/with-pulse --sink det:700 --sink mic:300\n");
         return 77;
     }
     const auto run = [control](const std::string& what) {

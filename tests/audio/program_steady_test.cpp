@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The analyser window at its start-up settings on the real sound input, beside a sound
-// server with a steady tone (scripts/with-pulse or scripts/with-pipewire --tone ...): how often a
+// server with a steady tone (scripts/harness/with-pulse or scripts/harness/with-pipewire --tone ...): how often a
 // pass finds no block, whether a buffer ever arrives when the read position is already at most N
 // (frames then jump over sound), and how long the first row takes after Start.
 //

@@ -1,10 +1,10 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // winmm's own wave input behind the layer's calls (Windows only): on a Windows machine, or under
-// wine beside scripts/with-pulse, whose private PulseAudio plays a tone into the default source.
+// wine beside scripts/harness/with-pulse, whose private PulseAudio plays a tone into the default source.
 //
 //   TONVAULT_TEST_TONE=HZ   the digital tone playing (without it the tone is not checked)
 //   TONVAULT_TEST_INPUT_TONES="NAME=HZ;…"  the tone on each input whose name holds NAME
-//   WITH_SOUND_CONTROL      set by scripts/with-pulse: the last test kills the server
+//   WITH_SOUND_CONTROL      set by scripts/harness/with-pulse: the last test kills the server
 //
 // Tests that need a device skip when there is none; run without a sound server, the suite checks
 // that no device means no hang and clear errors.
@@ -469,7 +469,7 @@ TEST(WinmmWaveIn, NoDeviceMeansNoDevicesAndAClearRefusal) {
 // resetting and closing neither hang nor keep the program's headers.
 TEST(WinmmWaveIn, LosingTheServerIsReportedAndNothingHangs) {
     const char* control = std::getenv("WITH_SOUND_CONTROL");
-    if (!control || !*control) GTEST_SKIP() << "not beside scripts/with-pulse: no server to kill";
+    if (!control || !*control) GTEST_SKIP() << "not beside scripts/harness/with-pulse: no server to kill";
     Installed winmm;
     if (waveInGetNumDevs() == 0) GTEST_SKIP() << "winmm lists no input device";
     Recording rec(2);

@@ -1,7 +1,8 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# Shared by the scripts that drive the real program on a display (e2e-session, screenshot,
-# measure-cpu): start it, find its window, press Start, and end it as a user would. Sourced, so it
-# sets app_pid and wid in the caller.
+# Starts the real program, finds its window, presses its keys and ends it as a user would.
+#
+# Sourced by the scripts that drive it on a display (the end-to-end sessions, screenshot,
+# measure-cpu); it sets app_pid and wid in the caller.
 
 # tonvault_start <program> <log file> [launcher]: starts the program (under the launcher, if one
 # is given) and waits for its window, up to TONVAULT_START_SECONDS (default 10; the first start in
