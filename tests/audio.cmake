@@ -10,7 +10,7 @@ add_executable(program_steady_test ${CMAKE_CURRENT_SOURCE_DIR}/audio/program_ste
 target_link_libraries(program_steady_test PRIVATE analyser platform_sound)
 
 foreach(server pulse pipewire)
-  set(with ${PROJECT_SOURCE_DIR}/scripts/with-${server})
+  set(with ${PROJECT_SOURCE_DIR}/scripts/harness/with-${server})
   foreach(case "2048;600" "8192;3000")
     list(GET case 0 rate)
     list(GET case 1 tone)

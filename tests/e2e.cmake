@@ -7,7 +7,7 @@ add_executable(shot_check ${CMAKE_CURRENT_SOURCE_DIR}/e2e/shot_check.cpp)
 target_link_libraries(shot_check PRIVATE Qt6::Gui)
 foreach(server pulse pipewire)
   add_test(NAME e2e_waterfall_${server}
-    COMMAND ${PROJECT_SOURCE_DIR}/scripts/with-${server} --sink det:700 --sink mic:300 --
+    COMMAND ${PROJECT_SOURCE_DIR}/scripts/harness/with-${server} --sink det:700 --sink mic:300 --
             ${PROJECT_SOURCE_DIR}/scripts/harness/x11-display-test
             ${PROJECT_SOURCE_DIR}/scripts/harness/e2e-session $<TARGET_FILE:tonvault> $<TARGET_FILE:shot_check>
             ${CMAKE_BINARY_DIR}/e2e_${server})
