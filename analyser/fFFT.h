@@ -162,9 +162,9 @@ public:
     platform::Label* lbrange = nullptr;
     platform::Label* lbFreq = nullptr;
 
-    // ---- window events
-    // --------------------------------------------------------------------------- Builds the
-    // start-up state; shows the window. Closes it again when there is no input device.
+    // ---- window events (fFFT.cpp) ---------------------------------------------------------------
+
+    // Builds the start-up state; shows the window. Closes it again when there is no input device.
     void Form_Load();
     void Form_Activate();
     void Form_QueryUnload();
@@ -188,7 +188,7 @@ public:
     // re-read at most once in this long however many changes come.
     static constexpr int kLibraryRefreshMs = 250;
 
-    // ---- pointer readout and picture clicks (readouts.cpp) --------------------------------------
+    // ---- pointer readout and picture clicks (fFFT_readouts.cpp) ---------------------------------
     // x, y in the picture's own pixels; x may lie outside it while a button is held.
     void picSpectrum_MouseMove(Qt::MouseButtons button, Qt::KeyboardModifiers shift, double x,
                                double y);
@@ -323,7 +323,8 @@ private:
     void ShowNoPicture();
     void OnFocusWindowChanged(QWindow* window);
 
-    // ---- loop internals (loop.cpp)
+    // ---- loop internals (loop.cpp) -----------------------------------------------------------
+    // ----------------------------------------------------------------
     void SetUpLoop();
     void TearDownLoop();
     void WireLoop();
