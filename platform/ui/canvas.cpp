@@ -15,9 +15,6 @@
 namespace platform {
 
 namespace {
-// A hidden picture traced without ever being read still gets drawn now and then, so the list
-// of pending lines stays small.
-constexpr std::size_t kMaxPendingLines = 4096;
 constexpr int kFarAway = 1 << 20;
 } // namespace
 
@@ -35,21 +32,22 @@ int Canvas::PixelY(double y, double scaleHeight, int rows) {
 void Canvas::resize(int width, int height, std::uint32_t fill) {
     width = std::max(width, 0);
     height = std::max(height, 0);
-    if (image_.width() == width && rows_ == height) return;
+    if (cols_ == width && rows_ == height) return;
     settle();
     unturn();
     if (width == 0 || height == 0) {
         image_ = QImage();
-        rows_ = 0;
+        cols_ = rows_ = 0;
         return;
     }
     QImage next(width, height, QImage::Format_RGB32);
     next.fill(fill);
-    const int w = std::min(width, image_.width());
+    const int w = std::min(width, cols_);
     const int h = std::min(height, rows_);
     for (int y = 0; y < h; ++y)
         std::memcpy(next.scanLine(y), image_.constScanLine(y), static_cast<size_t>(w) * 4);
     image_ = std::move(next);
+    cols_ = width;
     rows_ = height;
 }
 
@@ -76,7 +74,7 @@ void Canvas::unturn() const {
     if (top_ == 0) return;
     // RGB32 scan lines are exactly width * 4 bytes, so the rows form one array to rotate.
     auto* first = reinterpret_cast<std::uint32_t*>(image_.bits());
-    const auto w = static_cast<std::ptrdiff_t>(image_.width());
+    const auto w = static_cast<std::ptrdiff_t>(cols_);
     std::rotate(first, first + top_ * w, first + w * rows_);
     top_ = 0;
 }
@@ -94,21 +92,14 @@ void Canvas::clearLater(std::uint32_t argb) {
     clearColour_ = argb;
 }
 
-void Canvas::lineLater(double x0, double y0, double x1, double y1, double scaleHeight,
-                       std::uint32_t argb) {
-    if (image_.isNull()) return;
-    pending_.push_back({x0, y0, x1, y1, scaleHeight, argb});
-    if (pending_.size() >= kMaxPendingLines) settle();
-}
-
 void Canvas::setPixel(int x, int y, std::uint32_t argb) {
-    if (x < 0 || y < 0 || x >= image_.width() || y >= rows_) return;
+    if (x < 0 || y < 0 || x >= cols_ || y >= rows_) return;
     settle();
     row(y)[x] = argb;
 }
 
 void Canvas::setRow(int y, std::span<const std::int32_t> packed) {
-    const auto n = std::min(packed.size(), static_cast<std::size_t>(image_.width()));
+    const auto n = std::min(packed.size(), static_cast<std::size_t>(cols_));
     if (n == 0 || y < 0 || y >= rows_) return;
     settle();
     std::uint32_t* line = row(y);
@@ -134,7 +125,7 @@ Canvas::Rows Canvas::drawText(int x, int y, const QString& text, const QFont& fo
 
 void Canvas::drawLine(int x0, int y0, int x1, int y1, std::uint32_t argb) const {
     // Bresenham, end point excluded; pixels outside the picture are skipped.
-    const int w = image_.width();
+    const int w = cols_;
     const int h = rows_;
     const int dx = std::abs(x1 - x0);
     const int dy = -std::abs(y1 - y0);
@@ -156,11 +147,11 @@ void Canvas::drawLine(int x0, int y0, int x1, int y1, std::uint32_t argb) const 
 }
 
 bool Canvas::copyDownOnePixel(int width, int height) {
-    const int w = std::min(width, image_.width());
+    const int w = std::min(width, cols_);
     const int rows = std::min(height, rows_ - 1); // source rows that land inside
     if (w <= 0 || rows <= 0) return false;
     settle();
-    if (w == image_.width() && rows == rows_ - 1) {
+    if (w == cols_ && rows == rows_ - 1) {
         // The row that falls off the bottom becomes the new row 0 and takes a copy of row 0,
         // which stays where it is.
         top_ = top_ == 0 ? rows_ - 1 : top_ - 1;
@@ -170,7 +161,7 @@ bool Canvas::copyDownOnePixel(int width, int height) {
     unturn();
     const qsizetype stride = image_.bytesPerLine();
     uchar* bits = image_.bits();
-    if (w == image_.width()) {
+    if (w == cols_) {
         std::memmove(bits + stride, bits, static_cast<size_t>(stride) * static_cast<size_t>(rows));
     } else {
         for (int y = rows - 1; y >= 0; --y)
@@ -183,7 +174,7 @@ void Canvas::setPicture(const QImage& source, std::uint32_t back) {
     const QImage picture = source.convertToFormat(QImage::Format_RGB32);
     // The whole image is written anew: what was pending no longer matters.
     fill(back);
-    const int w = std::min(picture.width(), image_.width());
+    const int w = std::min(picture.width(), cols_);
     const int h = std::min(picture.height(), rows_);
     for (int y = 0; y < h; ++y)
         std::memcpy(image_.scanLine(y), picture.constScanLine(y), static_cast<size_t>(w) * 4);

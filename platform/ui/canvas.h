@@ -33,7 +33,7 @@ public:
         bool empty() const { return top > bottom; }
     };
 
-    int width() const { return image_.width(); }
+    int width() const { return cols_; }
     int height() const { return rows_; }
 
     // A new size; what was drawn stays in the top-left corner, new area gets `fill`.
@@ -45,8 +45,13 @@ public:
     // A line from (x0, y0) to (x1, y1), end point excluded, drawn once someone looks. x is in
     // pixels; y in units of which `scaleHeight` span the picture's height (0: pixels). The line
     // keeps the scale it was given, whatever scale later lines use.
+    // Inline: a spectrum trace adds hundreds of lines in every pass.
     void lineLater(double x0, double y0, double x1, double y1, double scaleHeight,
-                   std::uint32_t argb);
+                   std::uint32_t argb) {
+        if (cols_ == 0) return;
+        pending_.push_back({x0, y0, x1, y1, scaleHeight, argb});
+        if (pending_.size() >= kMaxPendingLines) settle();
+    }
 
     void setPixel(int x, int y, std::uint32_t argb);
     // setPixel(x, y, packed colour of row[x]) from x = 0, as far as the picture reaches.
@@ -83,6 +88,10 @@ private:
         std::uint32_t argb;
     };
 
+    // A hidden picture traced without ever being read still gets drawn now and then, so the list
+    // of pending lines stays small.
+    static constexpr std::size_t kMaxPendingLines = 4096;
+
     std::uint32_t* row(int y) const;
     void drawLine(int x0, int y0, int x1, int y1, std::uint32_t argb) const;
     // Draws what is pending into the image; every reader and every other writer calls it first.
@@ -94,7 +103,9 @@ private:
     // which changes what the picture shows.
     mutable QImage image_;
     mutable int top_ = 0; // scan line of the picture's row 0
-    int rows_ = 0;        // image_.height(), which is not inline, for the per-point scaling
+    // image_'s size, which QImage does not give inline, for the per-point work.
+    int cols_ = 0;
+    int rows_ = 0;
     mutable std::vector<PendingLine> pending_;
     mutable bool clearPending_ = false;
     mutable std::uint32_t clearColour_ = 0;

@@ -3,6 +3,7 @@
 
 #include "platform/system/colour.h"
 
+#include <QAbstractEventDispatcher>
 #include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -31,6 +32,11 @@ PictureBox::PictureBox(QWidget* parent, std::int32_t backColour)
     setFocusPolicy(Qt::StrongFocus);
     setMouseTracking(true);
     setAttribute(Qt::WA_OpaquePaintEvent);
+    // Pixels that no scroll has taken to the screen are handed to Qt before the program sleeps:
+    // a posted call instead would cost an event, and its allocation, in every pass.
+    if (auto* dispatcher = QAbstractEventDispatcher::instance())
+        connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this,
+                [this] { tellPixels(); });
 }
 
 void PictureBox::Move(int left, int top, int width, int height) {
@@ -166,17 +172,6 @@ bool PictureBox::SetPicture(const QImage& picture) {
 
 void PictureBox::notePixelRows(int top, int bottom) {
     unshown_ = Join(unshown_, {top, bottom});
-    // Pixels that no scroll takes to the screen are handed to Qt once the program's events run.
-    if (!tellPosted_) {
-        tellPosted_ = true;
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                tellPosted_ = false;
-                tellPixels();
-            },
-            Qt::QueuedConnection);
-    }
 }
 
 void PictureBox::tellPixels() {

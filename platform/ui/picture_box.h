@@ -53,7 +53,7 @@ public:
     // Sets one pixel (in scale units); the point becomes the current point.
     void PSet(double x, double y, std::int32_t packed);
     // Sets one pixel given in pixels; out of range is ignored. It reaches the screen with the next
-    // CopyDownOnePixel, or else once the program's events run.
+    // CopyDownOnePixel, or else before the program next waits for events.
     void SetPixel(int x, int y, std::int32_t packed);
     // SetPixel(x, y, packed[x]) for every x of the span, at once.
     void SetPixelRow(int y, std::span<const std::int32_t> packed);
@@ -94,7 +94,7 @@ private:
     void changed(int top, int bottom);
     void changedAll() { changed(0, canvas_.height() - 1); }
     // Notes rows written by SetPixel: a scroll takes them to the screen, or else Qt is told
-    // once the program's events run.
+    // before the program sleeps.
     void notePixelRows(int top, int bottom);
     void tellPixels();
 
@@ -106,7 +106,6 @@ private:
     Canvas::Rows told_;
     // Rows SetPixel wrote that neither Qt nor the screen has been given yet.
     Canvas::Rows unshown_;
-    bool tellPosted_ = false;
     ScreenScroll screen_;
 };
 
