@@ -1,5 +1,5 @@
 # SPDX-License-Identifier: GPL-3.0-or-later
-# How desktops know the real program: on a headless Wayland desktop (sway, output scales 1 and 2)
+# How desktops know the real program: on a headless Wayland desktop (sway, output scales 1, 1.5 and 2)
 # its window carries the desktop entry's id and draws the tone; on X11 its window class is the
 # entry's StartupWMClass and it offers our icon. Both beside a private PulseAudio.
 add_test(NAME e2e_wayland

@@ -4,8 +4,8 @@
 //     the waterfall shows one bright vertical stripe at <column> (± tolerance) and no comparably
 //     bright column away from it.
 //   shot_check stripe-scaled <png> <column> <tolerance> <scale>
-//     the same for a grab in physical pixels of a window drawn at an integer output scale (a
-//     Wayland screenshot at scale 2): each logical pixel is read from the middle of its square.
+//     the same for a grab in physical pixels of a window drawn at an output scale (a Wayland
+//     screenshot at scale 1.5 or 2): each logical pixel is read from the middle of its square.
 //   shot_check wm-icon <xprop output> <png>
 //     the window's _NET_WM_ICON (xprop -notype 32c _NET_WM_ICON) holds a picture of the png's
 //     size with the png's pixels, i.e. the window offers our icon, not the toolkit's.
@@ -203,11 +203,15 @@ int CheckWindowIcon(const char* xpropFile, const QImage& icon) {
 
 // The logical pixels of a grab made at an integer scale, each taken from the middle of its
 // scale x scale square, so that a one-pixel stripe stays one pixel wide and keeps its column.
-QImage LogicalPixels(const QImage& shot, int scale) {
-    QImage logical(shot.width() / scale, shot.height() / scale, QImage::Format_RGB32);
+QImage LogicalPixels(const QImage& shot, double scale) {
+    const auto physical = [scale](int logical) {
+        return static_cast<int>((logical + 0.5) * scale);
+    };
+    QImage logical(static_cast<int>(shot.width() / scale), static_cast<int>(shot.height() / scale),
+                   QImage::Format_RGB32);
     for (int y = 0; y < logical.height(); ++y)
         for (int x = 0; x < logical.width(); ++x)
-            logical.setPixel(x, y, shot.pixel(x * scale + scale / 2, y * scale + scale / 2));
+            logical.setPixel(x, y, shot.pixel(physical(x), physical(y)));
     return logical;
 }
 
@@ -255,8 +259,8 @@ int main(int argc, char** argv) {
         return CheckStripe(shot, std::atoi(argv[3]), std::atoi(argv[4]));
     if (mode == "blank" && argc == 3) return CheckBlank(shot);
     if (mode == "stripe-scaled" && argc == 6) {
-        const int scale = std::atoi(argv[5]);
-        if (scale < 1 || shot.width() < scale || shot.height() < scale) {
+        const double scale = std::atof(argv[5]);
+        if (!(scale >= 1) || shot.width() < scale || shot.height() < scale) {
             std::fprintf(stderr, "bad scale %s for a %d x %d grab\n", argv[5], shot.width(),
                          shot.height());
             return 2;
