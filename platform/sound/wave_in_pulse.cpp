@@ -230,16 +230,20 @@ private:
     void forget() {
         auto& waiting = owner_.waiting_;
         waiting.erase(std::remove(waiting.begin(), waiting.end(), this), waiting.end());
-        if (deadline_) {
-            pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
-            api->time_free(deadline_);
-            deadline_ = nullptr;
-        }
+        dropDeadline();
         if (nameQuery_) {
             pa_operation_cancel(nameQuery_);
             pa_operation_unref(nameQuery_);
             nameQuery_ = nullptr;
         }
+    }
+
+    // Under the lock.
+    void dropDeadline() {
+        if (!deadline_) return;
+        pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
+        api->time_free(deadline_);
+        deadline_ = nullptr;
     }
 
     void release() {
@@ -284,11 +288,7 @@ private:
             setName(description);
         }
         phase_.store(Phase::Ready);
-        if (deadline_) {
-            pa_mainloop_api* api = pa_threaded_mainloop_get_api(loop_);
-            api->time_free(deadline_);
-            deadline_ = nullptr;
-        }
+        dropDeadline();
         if (wantRecording_ && !beginRecording()) {
             const int error = pa_context_errno(context_);
             fail(CodeFromPulse(error),
@@ -327,10 +327,9 @@ private:
         SignalLoop(s->loop_);
     }
 
-    static void OnDeadline(pa_mainloop_api* api, pa_time_event* event, const timeval*, void* self) {
+    static void OnDeadline(pa_mainloop_api*, pa_time_event*, const timeval*, void* self) {
         auto* s = static_cast<Stream*>(self);
-        api->time_free(event);
-        s->deadline_ = nullptr;
+        s->dropDeadline(); // the event that fired
         if (s->phase_.load() != Phase::Opening) return;
         // A server that has not answered in all that time is not to be trusted with the
         // connection either: the next open makes a new one.
