@@ -116,7 +116,7 @@ void BM_Fftw(benchmark::State& state) {
 }
 
 // fft_bench --frames N COUNT samples|frame: COUNT analyser frames outside the benchmark
-// library, for scripts/callgrind-frame.
+// library, for scripts/measure/callgrind-frame.
 int RunFrames(int n, int count, bool whole) {
     const auto x = Samples(n);
     clsFourier engine;

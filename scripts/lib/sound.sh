@@ -3,7 +3,7 @@
 #
 # The caller has pointed XDG_RUNTIME_DIR and HOME at private folders, so the user's own sound
 # set-up is never touched.
-# (scripts/with-pulse builds on it, and adds PipeWire, sinks with tones and the controls a test
+# (scripts/harness/with-pulse builds on it, and adds PipeWire, sinks with tones and the controls a test
 # needs: a killed, stopped or restarted server, an unplugged input.)
 #
 # sound_pulse_config DIR [SINK]  writes DIR/pa.pa: the native protocol and, with SINK, a null sink

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The magnifier against a real X server: what it grabs, where its outline cuts and that it
-// stays above other windows. Run through scripts/x11-display-test.
+// stays above other windows. Run through scripts/harness/x11-display-test.
 #include "magnifier/fMagnifier.h"
 
 #include <QApplication>
