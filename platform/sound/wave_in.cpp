@@ -2,6 +2,7 @@
 #include "platform/sound/wave_in.h"
 #include "platform/sound/wave_in_backend.h"
 
+#include "platform/system/counting_semaphore.h"
 #include "platform/system/perf_counter.h"
 
 #include <algorithm>
@@ -12,7 +13,6 @@
 #include <cstring>
 #include <map>
 #include <mutex>
-#include <semaphore>
 #include <string>
 #include <thread>
 
@@ -104,9 +104,9 @@ std::size_t WaveInQueue::bytesToNextCompletion() {
 // Completion notification
 
 namespace {
-// Released once per completion; a waiter takes one and drains the rest. Releasing is an atomic
-// add (and a futex wake with a waiter), so a recording thread can notify without a lock.
-std::counting_semaphore<> completions{0};
+// Released once per completion; a waiter takes one and drains the rest. Releasing takes no lock
+// (an atomic add and, with a waiter, a futex wake), so a recording thread can notify.
+CountingSemaphore completions{0};
 std::atomic<void (*)(void*)> listener{nullptr};
 std::atomic<void*> listenerContext{nullptr};
 std::atomic<int> listenerCalls{0}; // notifications inside the listener right now

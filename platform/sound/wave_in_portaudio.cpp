@@ -2,6 +2,7 @@
 #include "platform/sound/wave_in_portaudio.h"
 
 #include "platform/sound/wave_in_pipe.h"
+#include "platform/system/counting_semaphore.h"
 
 #ifdef __linux__
 #include <dlfcn.h>
@@ -16,7 +17,6 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
-#include <semaphore>
 #include <thread>
 
 #ifdef TONVAULT_HAVE_ALSA
@@ -209,7 +209,7 @@ private:
     std::string setUpError_;
     // Counts the wake-ups not yet looked at; the worker drains everything per wake-up, so a
     // count above one only costs empty passes.
-    std::counting_semaphore<> wake_{0};
+    CountingSemaphore wake_{0};
     std::atomic<bool> recording_{false};
     std::atomic<bool> ended_{false};
     mutable std::mutex mutex_;
