@@ -105,7 +105,8 @@ std::size_t WaveInQueue::bytesToNextCompletion() {
 
 namespace {
 // Released once per completion; a waiter takes one and drains the rest. Releasing takes no lock
-// (an atomic add and, with a waiter, a futex wake), so a recording thread can notify.
+// (an atomic add and, with a waiter, a futex wake; one kernel call on Windows), so a recording
+// thread can notify.
 CountingSemaphore completions{0};
 std::atomic<void (*)(void*)> listener{nullptr};
 std::atomic<void*> listenerContext{nullptr};
