@@ -201,7 +201,7 @@ int CheckWindowIcon(const char* xpropFile, const QImage& icon) {
     return 1;
 }
 
-// The logical pixels of a grab made at an integer scale, each taken from the middle of its
+// The logical pixels of a grab made at an output scale, each taken from the middle of its
 // scale x scale square, so that a one-pixel stripe stays one pixel wide and keeps its column.
 QImage LogicalPixels(const QImage& shot, double scale) {
     const auto physical = [scale](int logical) {
